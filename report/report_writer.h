@@ -1,0 +1,53 @@
+// Report writer: the one object through which every piece of the report reaches stdout.
+#pragma once
+
+#include <cstdint>
+#include <sstream>
+#include <string_view>
+
+/// Buffers each insertion, then flushes it to stdout at once, indenting every line start
+/// by four spaces per open section. The number base is state of the buffer.
+class ReportWriter {
+  public:
+    ReportWriter();
+    ReportWriter(const ReportWriter&) = delete;
+    ReportWriter& operator=(const ReportWriter&) = delete;
+
+    /// Inserts text unchanged.
+    ReportWriter& operator<<(std::string_view text);
+    /// Inserts an unsigned number in the current base.
+    ReportWriter& operator<<(std::uint64_t value);
+    /// Inserts an unsigned 32-bit number in the current base, widened.
+    ReportWriter& operator<<(std::uint32_t value);
+    /// Inserts a signed number in the current base.
+    ReportWriter& operator<<(std::int32_t value);
+    /// Switches the number base to hexadecimal (lowercase, no prefix).
+    void hex();
+    /// Switches the number base back to decimal.
+    void dec();
+
+    /// Writes a bold title line and raises the indentation.
+    void openSection(std::string_view title);
+    /// Lowers the indentation again.
+    void closeSection();
+
+  private:
+    void flush();
+
+    bool atLineStart = true;
+    std::uint32_t indentLevel = 0;
+    std::stringstream buffer;
+};
+
+/// A section for one scope: the title is written on construction, the level lowered on
+/// destruction, also when a failure passes out of the section's body.
+class Section {
+  public:
+    Section(ReportWriter& writer, std::string_view title);
+    ~Section();
+    Section(const Section&) = delete;
+    Section& operator=(const Section&) = delete;
+
+  private:
+    ReportWriter& owner;
+};

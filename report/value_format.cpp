@@ -1,0 +1,54 @@
+// Value formatting helpers shared by the printers.
+#include "report/value_format.h"
+
+#include <cstddef>
+
+namespace {
+constexpr std::string_view hexDigits = "0123456789abcdef";
+
+void appendHex(std::string& text, std::uint64_t value, int digits) {
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
+        text += hexDigits[(value >> shift) & 0xF];
+    }
+}
+}  // namespace
+
+std::string valueName(const NameTable& table, std::int32_t value) {
+    auto found = table.find(value);
+    if (found != table.end()) {
+        return found->second;
+    }
+    return "unknown (" + decimalText(value) + ")";
+}
+
+std::string uuidName(const UuidNameTable& table, const UuidBytes& bytes) {
+    auto found = table.find(bytes);
+    if (found != table.end()) {
+        return found->second;
+    }
+    std::string text = "unknown (";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            text += '-';
+        }
+        appendHex(text, bytes[i], 2);
+    }
+    return text + ")";
+}
+
+std::string locationIdString(std::uint32_t location) {
+    std::string text;
+    appendHex(text, (location >> 8) & 0xFF, 2);
+    text += ':';
+    appendHex(text, (location >> 3) & 0x1F, 2);
+    text += '.';
+    appendHex(text, location & 0x7, 1);
+    if (location >= 0x10000) {
+        text += " [0x";
+        appendHex(text, location, 8);
+        text += ']';
+    }
+    return text;
+}
+
+std::string decimalText(std::int64_t value) { return std::to_string(value); }
