@@ -22,6 +22,7 @@ struct GoldenCase {
 // "default" runs the built-in topology of kfdsim (no fixture file).
 constexpr std::array goldenCases{
     GoldenCase{"default", 0, "the built-in CPU and GPU machine, full report"},
+    GoldenCase{"sweep", 0, "the failure sweep's machine: CPU, GPU and bare nodes"},
     GoldenCase{"0-nodes", 0, "a system without nodes prints the System section only"},
     GoldenCase{"fault-open", 2, "a failed open prints nothing on stdout"},
     GoldenCase{"fault-version", 2, "a failed version query leaves only the System title"},
