@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Runs every check: the test suite (Debug, with memcheck and install tests), the suite again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run.
+# Expects scripts/setup.sh to have run. FUZZ_SECONDS sets the fuzzing time (default 60).
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+stages=(
+    "cmake --workflow --preset dev"
+    "cmake --workflow --preset asan"
+    "bash scripts/fuzz.sh ${FUZZ_SECONDS:-60}"
+)
+passed=0
+failed=0
+for stage in "${stages[@]}"; do
+    printf '\n==> %s\n' "$stage"
+    if $stage; then
+        passed=$((passed + 1))
+    else
+        printf '==> failed: %s\n' "$stage"
+        failed=$((failed + 1))
+    fi
+done
+printf '\ncheck: %d passed, %d failed\n' "$passed" "$failed"
+[ "$failed" -eq 0 ]
