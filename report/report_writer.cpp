@@ -1,26 +1,27 @@
 // Report writer: buffered, indenting output of the report.
 #include "report/report_writer.h"
 
+#include <array>
+#include <charconv>
 #include <iostream>
-#include <string>
 
 namespace {
 constexpr std::string_view boldOn = "\x1b[1m";
 constexpr std::string_view boldOffAndNewline = "\x1b[0m\n";
 }  // namespace
 
-ReportWriter::ReportWriter() { buffer << std::dec; }
+ReportWriter::ReportWriter() = default;
 
 ReportWriter& ReportWriter::operator<<(std::string_view text) {
-    buffer << text;
-    flush();
+    flush(text);
     return *this;
 }
 
 ReportWriter& ReportWriter::operator<<(std::uint64_t value) {
-    buffer << value;
-    flush();
-    return *this;
+    std::array<char, 64> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value, base);
+    return *this << std::string_view(digits.data(),
+                                     static_cast<std::size_t>(written.ptr - digits.data()));
 }
 
 ReportWriter& ReportWriter::operator<<(std::uint32_t value) {
@@ -28,20 +29,19 @@ ReportWriter& ReportWriter::operator<<(std::uint32_t value) {
 }
 
 ReportWriter& ReportWriter::operator<<(std::int32_t value) {
-    buffer << value;
-    flush();
-    return *this;
+    if (base == 16) {
+        // A stream shows a negative int in hex as its two's complement bits.
+        return *this << std::uint64_t{static_cast<std::uint32_t>(value)};
+    }
+    std::array<char, 16> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    return *this << std::string_view(digits.data(),
+                                     static_cast<std::size_t>(written.ptr - digits.data()));
 }
 
-void ReportWriter::hex() {
-    buffer << std::hex;
-    flush();
-}
+void ReportWriter::hex() { base = 16; }
 
-void ReportWriter::dec() {
-    buffer << std::dec;
-    flush();
-}
+void ReportWriter::dec() { base = 10; }
 
 void ReportWriter::openSection(std::string_view title) {
     *this << boldOn << title << boldOffAndNewline;
@@ -50,24 +50,22 @@ void ReportWriter::openSection(std::string_view title) {
 
 void ReportWriter::closeSection() { --indentLevel; }
 
-// Copies the pending text character by character, indenting each line start.
-void ReportWriter::flush() {
-    char c = 0;
-    while (buffer.get(c)) {
+// Copies an insertion to stdout character by character, indenting each line start. Writes
+// to std::cout's stream buffer directly: this runs for every character of the report.
+void ReportWriter::flush(std::string_view pending) {
+    std::streambuf& out = *std::cout.rdbuf();
+    for (const char c : pending) {
         if (atLineStart) {
-            for (std::uint32_t i = 0; i < indentLevel; ++i) {
-                std::cout << "    ";
+            for (std::uint32_t i = 0; i < 4 * indentLevel; ++i) {
+                out.sputc(' ');
             }
         }
         atLineStart = false;
-        std::cout << c;
+        out.sputc(c);
         if (c == '\n') {
             atLineStart = true;
         }
     }
-    // Reading to the end set eofbit; start an empty buffer. The base survives both.
-    buffer.clear();
-    buffer.str(std::string());
 }
 
 Section::Section(ReportWriter& writer, std::string_view title) : owner(writer) {

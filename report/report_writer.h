@@ -2,11 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <sstream>
 #include <string_view>
 
-/// Buffers each insertion, then flushes it to stdout at once, indenting every line start
-/// by four spaces per open section. The number base is state of the buffer.
+/// Flushes each insertion to stdout at once, character by character, indenting every line
+/// start by four spaces per open section. The number base stays as set until switched.
 class ReportWriter {
   public:
     ReportWriter();
@@ -32,11 +31,11 @@ class ReportWriter {
     void closeSection();
 
   private:
-    void flush();
+    void flush(std::string_view pending);
 
     bool atLineStart = true;
     std::uint32_t indentLevel = 0;
-    std::stringstream buffer;
+    int base = 10;  // of the numbers inserted: 10 or 16
 };
 
 /// A section for one scope: the title is written on construction, the level lowered on

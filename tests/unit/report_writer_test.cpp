@@ -54,13 +54,13 @@ TEST(ReportWriter, NumberBaseIsStateUntilSwitchedBack) {
     writer.hex();
     writer << std::uint64_t{255} << " " << std::uint64_t{0} << " " << std::uint32_t{0xABCDE} << " "
            << std::numeric_limits<std::uint64_t>::max() << "\n";
-    writer << "next line " << std::uint64_t{255} << "\n";
+    writer << "next line " << std::uint64_t{255} << " " << std::int32_t{-1} << "\n";
     writer.dec();
     writer << std::uint64_t{255} << " " << std::int32_t{-1} << " "
            << std::numeric_limits<std::int32_t>::min() << " "
            << std::numeric_limits<std::uint64_t>::max() << "\n";
     EXPECT_EQ(capture.text(),
-              "ff 0 abcde ffffffffffffffff\nnext line ff\n"
+              "ff 0 abcde ffffffffffffffff\nnext line ff ffffffff\n"
               "255 -1 -2147483648 18446744073709551615\n");
 }
 
