@@ -1,8 +1,6 @@
 // Value formatting helpers shared by the printers.
 #include "report/value_format.h"
 
-#include <cstddef>
-
 namespace {
 constexpr std::string_view hexDigits = "0123456789abcdef";
 
@@ -14,17 +12,19 @@ void appendHex(std::string& text, std::uint64_t value, int digits) {
 }  // namespace
 
 std::string valueName(const NameTable& table, std::int32_t value) {
-    auto found = table.find(value);
-    if (found != table.end()) {
-        return found->second;
+    for (std::size_t i = 0; i < table.size; ++i) {
+        if (table.pairs[i].value == value) {
+            return std::string(table.pairs[i].name);
+        }
     }
     return "unknown (" + decimalText(value) + ")";
 }
 
 std::string uuidName(const UuidNameTable& table, const UuidBytes& bytes) {
-    auto found = table.find(bytes);
-    if (found != table.end()) {
-        return found->second;
+    for (std::size_t i = 0; i < table.size; ++i) {
+        if (table.pairs[i].bytes == bytes) {
+            return std::string(table.pairs[i].name);
+        }
     }
     std::string text = "unknown (";
     for (std::size_t i = 0; i < bytes.size(); ++i) {

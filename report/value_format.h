@@ -2,8 +2,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 
@@ -22,29 +22,29 @@ struct UuidNamePair {
     std::string_view name;
 };
 
-/// Value to name; keys compare as signed 32-bit integers.
-using NameTable = std::map<std::int32_t, std::string>;
-/// Identifier to name; keys compare byte by byte in memory order.
-using UuidNameTable = std::map<UuidBytes, std::string>;
+/// A value-to-name table over a constant pair list; the first pair of a value wins.
+/// Looked up in list order: the lists are short and nothing needs allocating.
+struct NameTable {
+    const NamePair* pairs;
+    std::size_t size;
+};
 
-/// Builds a table from a pair list; the first pair of a repeated value wins.
+/// An identifier-to-name table over a constant pair list; keys match on all 16 bytes.
+struct UuidNameTable {
+    const UuidNamePair* pairs;
+    std::size_t size;
+};
+
+/// The table of a pair list, which must outlive it.
 template <std::size_t N>
-NameTable makeNameTable(const std::array<NamePair, N>& pairs) {
-    NameTable table;
-    for (const NamePair& pair : pairs) {
-        table.emplace(pair.value, pair.name);
-    }
-    return table;
+constexpr NameTable makeNameTable(const std::array<NamePair, N>& pairs) {
+    return {pairs.data(), N};
 }
 
-/// Builds an identifier table from a pair list; the first pair of a repeated key wins.
+/// The identifier table of a pair list, which must outlive it.
 template <std::size_t N>
-UuidNameTable makeUuidNameTable(const std::array<UuidNamePair, N>& pairs) {
-    UuidNameTable table;
-    for (const UuidNamePair& pair : pairs) {
-        table.emplace(pair.bytes, pair.name);
-    }
-    return table;
+constexpr UuidNameTable makeUuidNameTable(const std::array<UuidNamePair, N>& pairs) {
+    return {pairs.data(), N};
 }
 
 /// The name of a value, or "unknown (<value as signed decimal>)".

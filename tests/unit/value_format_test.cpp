@@ -12,7 +12,7 @@ TEST(ValueFormat, FirstPairOfARepeatedValueWins) {
 }
 
 TEST(ValueFormat, MissingValueFallsBackToSignedDecimal) {
-    const NameTable empty;
+    const NameTable empty{};
     EXPECT_EQ(valueName(empty, 0), "unknown (0)");
     EXPECT_EQ(valueName(empty, 6), "unknown (6)");
     EXPECT_EQ(valueName(empty, static_cast<std::int32_t>(0x80000000u)), "unknown (-2147483648)");
@@ -22,7 +22,8 @@ TEST(ValueFormat, MissingValueFallsBackToSignedDecimal) {
 TEST(ValueFormat, UuidFoundByAllSixteenBytes) {
     constexpr UuidBytes key{0xc6, 0x29, 0xa4, 0x9b, 0x2d, 0xaf, 0x38, 0x4b,
                             0xb3, 0x49, 0x15, 0x72, 0x71, 0xbe, 0xac, 0x6a};
-    const UuidNameTable table = makeUuidNameTable(std::array<UuidNamePair, 1>{{{key, "CB"}}});
+    constexpr std::array<UuidNamePair, 1> pairs{{{key, "CB"}}};
+    const UuidNameTable table = makeUuidNameTable(pairs);
     EXPECT_EQ(uuidName(table, key), "CB");
     UuidBytes lastByteDiffers = key;
     lastByteDiffers[15] = 0x6b;
@@ -30,7 +31,7 @@ TEST(ValueFormat, UuidFoundByAllSixteenBytes) {
 }
 
 TEST(ValueFormat, UuidFallbackWritesBytesInMemoryOrder) {
-    const UuidNameTable empty;
+    const UuidNameTable empty{};
     EXPECT_EQ(uuidName(empty, {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0a,
                                0x0b, 0x0c, 0x0d, 0x0e, 0x0f}),
               "unknown (00010203-0405-0607-0809-0a0b0c0d0e0f)");
