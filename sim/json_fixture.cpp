@@ -473,6 +473,15 @@ void overlayJsonFixture(std::string_view text, const std::string& source, Topolo
     topology = std::move(result);
 }
 
+std::string_view kfdCallName(KfdCall call) {
+    for (const auto& [known, name] : kfdCallNames) {
+        if (known == call) {
+            return name;
+        }
+    }
+    throw std::invalid_argument("unknown libhsakmt call");
+}
+
 std::string oneLine(std::string message) {
     std::replace_if(
         message.begin(), message.end(),

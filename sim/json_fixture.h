@@ -27,3 +27,7 @@ void overlayJsonFixture(std::string_view text, const std::string& source, Topolo
 
 /// `message` with line breaks and other control characters replaced, so it prints as one line.
 std::string oneLine(std::string message);
+
+/// The libhsakmt function name that fixtures give for `call` ("hsaKmtOpenKFD", ...); throws
+/// std::invalid_argument for a value that names none.
+std::string_view kfdCallName(KfdCall call);
