@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every check: the test suite (Debug, with memcheck and install tests), the suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing run, and the
+# benchmark's small sizes against its targets.
 # Expects scripts/setup.sh to have run. FUZZ_SECONDS sets the fuzzing time (default 60).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -9,6 +10,7 @@ stages=(
     "cmake --workflow --preset dev"
     "cmake --workflow --preset asan"
     "bash scripts/fuzz.sh ${FUZZ_SECONDS:-60}"
+    "python3 bench/run.py --small"
 )
 passed=0
 failed=0
