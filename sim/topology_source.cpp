@@ -1,4 +1,4 @@
-// Topology source: chooses between the built-in topology and a fixture file.
+// Topology source: chooses between the built-in topology, a captured tree and a fixture file.
 #include "sim/topology_source.h"
 
 #include <filesystem>
@@ -6,6 +6,7 @@
 
 #include "sim/default_topology.h"
 #include "sim/json_fixture.h"
+#include "sim/sysfs_replay.h"
 
 Topology loadTopologySource(const std::string& source) {
     if (source.empty()) {
@@ -13,9 +14,7 @@ Topology loadTopologySource(const std::string& source) {
     }
     std::error_code ignored;
     if (std::filesystem::is_directory(source, ignored)) {
-        // TODO: replay a captured sysfs topology tree here; its reader is not written yet.
-        throw FixtureError(
-            oneLine(source + ": replaying a captured sysfs topology is not supported yet"));
+        return loadSysfsTopology(source);
     }
     return loadJsonFixture(source);
 }

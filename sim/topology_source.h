@@ -5,6 +5,7 @@
 
 #include "sim/topology.h"
 
-/// The built-in default topology for an empty `source`, else the JSON fixture at that path.
+/// The built-in default topology for an empty `source`, the replayed sysfs tree when it names a
+/// directory, else the JSON fixture at that path.
 /// Throws FixtureError (one line naming the source) when it cannot be read or is refused.
 Topology loadTopologySource(const std::string& source);

@@ -1,6 +1,7 @@
 // Golden tests: kfdtopo run over kfdsim fixtures, stdout and stderr compared byte for byte.
 #include <array>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,7 +15,9 @@
 
 namespace {
 struct GoldenCase {
-    std::string_view name;  // tests/data/<name>.json, .out and, when stderr is expected, .err
+    // tests/data/<name>.json (or the captured tree tests/data/<name>/), <name>.out and, when
+    // stderr is expected, <name>.err
+    std::string_view name;
     int exitStatus;
     std::string_view purpose;
 };
@@ -41,6 +44,10 @@ constexpr std::array goldenCases{
     GoldenCase{"bad-out-of-range", 2, "a number too wide for its field is refused"},
     GoldenCase{"bad-long-name", 2, "a marketing name of 65 units is refused"},
     GoldenCase{"bad-wrong-type", 2, "a string where a number belongs is refused"},
+    GoldenCase{"captures/mi308x-cpx", 0, "captured MI308X CPX host, 34 nodes, p2p after io links"},
+    GoldenCase{"captures/mi300x-cpx", 0, "captured MI300X CPX host, 65 nodes, banks zero-filled"},
+    GoldenCase{"captures/mi210-x8-2socket", 0, "captured 8x MI210 in two hives, with overlay"},
+    GoldenCase{"captures/vega10-mi25", 0, "captured 2018 Vega 10, version from device table"},
 };
 
 void PrintTo(const GoldenCase& golden, std::ostream* out) { *out << golden.name; }
@@ -84,7 +91,10 @@ TEST_P(GoldenTest, OutputMatchesGolden) {
     const GoldenCase& golden = GetParam();
     const std::string name(golden.name);
     const std::string base = std::string(testDataDir) + "/" + name;
-    const ProcessResult result = runKfdtopoOnSim(name == "default" ? "" : name + ".json");
+    const bool captured = std::filesystem::is_directory(base);
+    const ProcessResult result = runKfdtopoOnSim(name == "default" ? ""
+                                                 : captured        ? name
+                                                                   : name + ".json");
 
     bool hasOut = false;
     bool hasErr = false;
@@ -114,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, GoldenTest, ::testing::ValuesIn(goldenCases),
                          [](const ::testing::TestParamInfo<GoldenCase>& param) {
                              std::string name;
                              for (char c : param.param.name) {
-                                 name += (c == '-') ? '_' : c;
+                                 name += (c == '-' || c == '/') ? '_' : c;
                              }
                              return name;
                          });

@@ -1,0 +1,462 @@
+// Sysfs replay: reads a captured topology tree file by file, mapped as libhsakmt maps it.
+#include "sim/sysfs_replay.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string_view>
+#include <system_error>
+#include <type_traits>
+#include <unistd.h>
+#include <utility>
+
+#include "sim/json_document.h"
+#include "sim/json_fixture.h"
+#include "sim/sysfs_properties.h"
+
+namespace {
+
+using Value = std::uint64_t;
+
+// What a node's properties file gives beyond the fields of its record.
+struct NodeFile {
+    HsaNodeProperties properties{};
+    Value arrayCount = 0;
+    Value gfxTargetVersion = 0;
+    Value ioLinksCount = 0;
+    Value p2pLinksCount = 0;
+};
+
+template <typename Record>
+struct KeyField {
+    std::string_view key;
+    void (*set)(Record& record, Value value);
+};
+
+// The field's width: the library assigns the 64-bit value scanned, so wider bits are lost.
+template <typename Field>
+constexpr Field low(Value value) {
+    return static_cast<Field>(value);
+}
+
+// Firmware versions keep 10 bits.
+constexpr HSAuint32 low10(Value value) { return static_cast<HSAuint32>(value & 0x3FF); }
+
+// clang-format off
+constexpr KeyField<NodeFile> nodeKeys[] = {
+    {"cpu_cores_count",            [](NodeFile& n, Value v) { n.properties.NumCPUCores = low<HSAuint32>(v); }},
+    {"simd_count",                 [](NodeFile& n, Value v) { n.properties.NumFComputeCores = low<HSAuint32>(v); }},
+    {"mem_banks_count",            [](NodeFile& n, Value v) { n.properties.NumMemoryBanks = low<HSAuint32>(v); }},
+    {"caches_count",               [](NodeFile& n, Value v) { n.properties.NumCaches = low<HSAuint32>(v); }},
+    {"io_links_count",             [](NodeFile& n, Value v) { n.ioLinksCount = v; }},
+    {"p2p_links_count",            [](NodeFile& n, Value v) { n.p2pLinksCount = v; }},
+    {"cpu_core_id_base",           [](NodeFile& n, Value v) { n.properties.CComputeIdLo = low<HSAuint32>(v); }},
+    {"simd_id_base",               [](NodeFile& n, Value v) { n.properties.FComputeIdLo = low<HSAuint32>(v); }},
+    {"max_waves_per_simd",         [](NodeFile& n, Value v) { n.properties.MaxWavesPerSIMD = low<HSAuint32>(v); }},
+    {"lds_size_in_kb",             [](NodeFile& n, Value v) { n.properties.LDSSizeInKB = low<HSAuint32>(v); }},
+    {"gds_size_in_kb",             [](NodeFile& n, Value v) { n.properties.GDSSizeInKB = low<HSAuint32>(v); }},
+    {"num_gws",                    [](NodeFile& n, Value v) { n.properties.NumGws = low<HSAuint8>(v); }},
+    {"wave_front_size",            [](NodeFile& n, Value v) { n.properties.WaveFrontSize = low<HSAuint32>(v); }},
+    {"array_count",                [](NodeFile& n, Value v) { n.arrayCount = v; }},
+    {"simd_arrays_per_engine",     [](NodeFile& n, Value v) { n.properties.NumArrays = low<HSAuint32>(v); }},
+    {"cu_per_simd_array",          [](NodeFile& n, Value v) { n.properties.NumCUPerArray = low<HSAuint32>(v); }},
+    {"simd_per_cu",                [](NodeFile& n, Value v) { n.properties.NumSIMDPerCU = low<HSAuint32>(v); }},
+    {"max_slots_scratch_cu",       [](NodeFile& n, Value v) { n.properties.MaxSlotsScratchCU = low<HSAuint32>(v); }},
+    {"gfx_target_version",         [](NodeFile& n, Value v) { n.gfxTargetVersion = v; }},
+    {"vendor_id",                  [](NodeFile& n, Value v) { n.properties.VendorId = low<HSAuint16>(v); }},
+    {"device_id",                  [](NodeFile& n, Value v) { n.properties.DeviceId = low<HSAuint16>(v); }},
+    {"location_id",                [](NodeFile& n, Value v) { n.properties.LocationId = low<HSAuint32>(v); }},
+    {"domain",                     [](NodeFile& n, Value v) { n.properties.Domain = low<HSAuint32>(v); }},
+    {"drm_render_minor",           [](NodeFile& n, Value v) { n.properties.DrmRenderMinor = low<HSAint32>(v); }},
+    {"hive_id",                    [](NodeFile& n, Value v) { n.properties.HiveID = v; }},
+    {"num_sdma_engines",           [](NodeFile& n, Value v) { n.properties.NumSdmaEngines = low<HSAuint32>(v); }},
+    {"num_sdma_xgmi_engines",      [](NodeFile& n, Value v) { n.properties.NumSdmaXgmiEngines = low<HSAuint32>(v); }},
+    {"num_sdma_queues_per_engine", [](NodeFile& n, Value v) { n.properties.NumSdmaQueuesPerEngine = low<HSAuint8>(v); }},
+    {"num_cp_queues",              [](NodeFile& n, Value v) { n.properties.NumCpQueues = low<HSAuint8>(v); }},
+    {"max_engine_clk_fcompute",    [](NodeFile& n, Value v) { n.properties.MaxEngineClockMhzFCompute = low<HSAuint32>(v); }},
+    {"local_mem_size",             [](NodeFile& n, Value v) { n.properties.LocalMemSize = v; }},
+    {"fw_version",                 [](NodeFile& n, Value v) { n.properties.EngineId.Value = low10(v); }},
+    {"capability",                 [](NodeFile& n, Value v) { n.properties.Capability.Value = low<HSAuint32>(v); }},
+    {"debug_prop",                 [](NodeFile& n, Value v) { n.properties.DebugProperties.Value = v; }},
+    {"sdma_fw_version",            [](NodeFile& n, Value v) { n.properties.uCodeEngineVersions.Value = low10(v); }},
+    {"unique_id",                  [](NodeFile& n, Value v) { n.properties.UniqueID = v; }},
+    {"num_xcc",                    [](NodeFile& n, Value v) { n.properties.NumXcc = low<HSAuint32>(v); }},
+    {"max_engine_clk_ccompute",    [](NodeFile& n, Value v) { n.properties.MaxEngineClockMhzCCompute = low<HSAuint32>(v); }},
+};
+static_assert(std::size(nodeKeys) == 38);
+
+constexpr KeyField<HsaMemoryProperties> bankKeys[] = {
+    {"heap_type",     [](HsaMemoryProperties& b, Value v) { b.HeapType = static_cast<HSA_HEAPTYPE>(low<HSAuint32>(v)); }},
+    {"size_in_bytes", [](HsaMemoryProperties& b, Value v) { b.SizeInBytes = v; }},
+    {"flags",         [](HsaMemoryProperties& b, Value v) { b.Flags.MemoryProperty = low<HSAuint32>(v); }},
+    {"width",         [](HsaMemoryProperties& b, Value v) { b.Width = low<HSAuint32>(v); }},
+    {"mem_clk_max",   [](HsaMemoryProperties& b, Value v) { b.MemoryClockMax = low<HSAuint32>(v); }},
+};
+static_assert(std::size(bankKeys) == 5);
+
+constexpr KeyField<HsaIoLinkProperties> linkKeys[] = {
+    {"type",                      [](HsaIoLinkProperties& l, Value v) { l.IoLinkType = static_cast<HSA_IOLINKTYPE>(low<HSAuint32>(v)); }},
+    {"version_major",             [](HsaIoLinkProperties& l, Value v) { l.VersionMajor = low<HSAuint32>(v); }},
+    {"version_minor",             [](HsaIoLinkProperties& l, Value v) { l.VersionMinor = low<HSAuint32>(v); }},
+    {"node_from",                 [](HsaIoLinkProperties& l, Value v) { l.NodeFrom = low<HSAuint32>(v); }},
+    {"node_to",                   [](HsaIoLinkProperties& l, Value v) { l.NodeTo = low<HSAuint32>(v); }},
+    {"weight",                    [](HsaIoLinkProperties& l, Value v) { l.Weight = low<HSAuint32>(v); }},
+    {"min_latency",               [](HsaIoLinkProperties& l, Value v) { l.MinimumLatency = low<HSAuint32>(v); }},
+    {"max_latency",               [](HsaIoLinkProperties& l, Value v) { l.MaximumLatency = low<HSAuint32>(v); }},
+    {"min_bandwidth",             [](HsaIoLinkProperties& l, Value v) { l.MinimumBandwidth = low<HSAuint32>(v); }},
+    {"max_bandwidth",             [](HsaIoLinkProperties& l, Value v) { l.MaximumBandwidth = low<HSAuint32>(v); }},
+    {"recommended_transfer_size", [](HsaIoLinkProperties& l, Value v) { l.RecTransferSize = low<HSAuint32>(v); }},
+    {"flags",                     [](HsaIoLinkProperties& l, Value v) { l.Flags.LinkProperty = low<HSAuint32>(v); }},
+};
+static_assert(std::size(linkKeys) == 12);
+
+constexpr KeyField<HsaSystemProperties> systemKeys[] = {
+    {"platform_oem", [](HsaSystemProperties& s, Value v) { s.PlatformOem = low<HSAuint32>(v); }},
+    {"platform_id",  [](HsaSystemProperties& s, Value v) { s.PlatformId = low<HSAuint32>(v); }},
+    {"platform_rev", [](HsaSystemProperties& s, Value v) { s.PlatformRev = low<HSAuint32>(v); }},
+};
+static_assert(std::size(systemKeys) == 3);
+// clang-format on
+
+struct GfxVersion {
+    HSAuint32 major = 0;
+    HSAuint32 minor = 0;
+    HSAuint32 stepping = 0;
+};
+
+// Devices of the library's built-in table whose id, version and name are known here; the table
+// wins over gfx_target_version up to gfx10 and names the device.
+struct KnownDevice {
+    HSAuint16 deviceId;
+    GfxVersion version;
+    std::string_view name;
+};
+
+// clang-format off
+constexpr KnownDevice knownDevices[] = {
+    {0x6860, {9, 0, 0},  "Vega10"},
+    {0x7408, {9, 0, 10}, "Aldebaran"},
+    {0x740C, {9, 0, 10}, "Aldebaran"},
+    {0x740F, {9, 0, 10}, "Aldebaran"},
+    {0x7410, {9, 0, 10}, "Aldebaran"},
+    {0x73BF, {10, 3, 0}, "SIENNA_CICHLID"},
+};
+// clang-format on
+static_assert(std::size(knownDevices) == 6);
+
+constexpr HSAuint32 sgprSizePerCU = 0x4000;
+
+// VGPR file size by gfx version.
+HSAuint32 vgprSizePerCU(const GfxVersion& v) {
+    const bool gfx9Large =
+        v.major == 9 && ((v.minor == 0 && (v.stepping == 8 || v.stepping == 10)) || v.minor == 4);
+    const bool gfx11Or12Large =
+        (v.major == 11 || v.major == 12) && v.minor == 0 && (v.stepping == 0 || v.stepping == 1);
+    return gfx9Large ? 0x80000 : gfx11Or12Large ? 0x60000 : 0x40000;
+}
+
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { close(fd_); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+[[noreturn]] void failRead(const std::string& path, int error) {
+    throw FixtureError(oneLine(path + ": cannot read: " + std::strerror(error)));
+}
+
+// The first page of a file of the tree, or nothing when the file does not exist.
+std::optional<std::string> readTreeFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        failRead(path, errno);
+    }
+    const FileDescriptor file(fd);
+    std::string text(sysfsPageSize, '\0');
+    std::size_t size = 0;
+    while (size < text.size()) {
+        const ssize_t got = read(file.get(), text.data() + size, text.size() - size);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            failRead(path, errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        size += static_cast<std::size_t>(got);
+    }
+    text.resize(size);
+    return text;
+}
+
+std::string requireTreeFile(const std::string& path) {
+    std::optional<std::string> text = readTreeFile(path);
+    if (!text) {
+        failRead(path, ENOENT);
+    }
+    return std::move(*text);
+}
+
+// Lays the pairs of a properties file over `record`; keys the library does not read are skipped.
+template <typename Record, std::size_t size>
+void applyProperties(const std::string& text, const std::string& path,
+                     const KeyField<Record> (&keys)[size], Record& record) {
+    for (const SysfsProperty& property : parseSysfsProperties(text, path)) {
+        const auto known = std::find_if(std::begin(keys), std::end(keys), [&](const auto& field) {
+            return field.key == property.key;
+        });
+        if (known != std::end(keys)) {
+            known->set(record, property.value);
+        }
+    }
+}
+
+// A node's directory in the tree, and the tree's node count.
+struct NodeDirectory {
+    std::string path;
+    HSAuint32 node = 0;
+    HSAuint32 nodeCount = 0;
+};
+
+std::string indexPath(const NodeDirectory& directory, std::string_view kind, Value index) {
+    return directory.path + "/" + std::string(kind) + "/" + std::to_string(index) + "/properties";
+}
+
+// Kernels report a handful of banks per node; a count far beyond that is a broken file, which
+// the library could not allocate records for either.
+constexpr HSAuint32 maxBanks = 1U << 16;
+
+std::vector<HsaMemoryProperties> readBanks(const NodeDirectory& directory, HSAuint32 count) {
+    if (count > maxBanks) {
+        throw FixtureError(oneLine(directory.path + "/properties: mem_banks_count " +
+                                   std::to_string(count) + " is more than the " +
+                                   std::to_string(maxBanks) + " banks kfdsim replays"));
+    }
+    std::vector<HsaMemoryProperties> banks;
+    for (HSAuint32 bank = 0; bank < count; ++bank) {
+        const std::string path = indexPath(directory, "mem_banks", bank);
+        HsaMemoryProperties record{};
+        if (const std::optional<std::string> text = readTreeFile(path)) {
+            applyProperties(*text, path, bankKeys, record);
+        }
+        banks.push_back(record);
+    }
+    return banks;
+}
+
+// Appends the links of io_links/ or p2p_links/ while there is room, one link to each other
+// node. A missing file is a zero-filled link; a link to a node outside the tree is dropped.
+void readLinks(const NodeDirectory& directory, std::string_view kind, Value count,
+               std::vector<HsaIoLinkProperties>& links) {
+    const std::size_t room = directory.nodeCount - 1;
+    for (Value index = 0; index < count && links.size() < room; ++index) {
+        const std::string path = indexPath(directory, kind, index);
+        const std::optional<std::string> text = readTreeFile(path);
+        HsaIoLinkProperties link{};
+        if (text) {
+            applyProperties(*text, path, linkKeys, link);
+            if (link.NodeFrom != directory.node) {
+                throw FixtureError(
+                    oneLine(path + ": node_from is " + std::to_string(link.NodeFrom) +
+                            ", not the number of its node, " + std::to_string(directory.node)));
+            }
+            if (link.NodeTo >= directory.nodeCount) {
+                continue;
+            }
+        }
+        links.push_back(link);
+    }
+}
+
+// The version the library gives a GPU: its table's for a known device up to gfx10, else the
+// decoded gfx_target_version; none without either.
+std::optional<GfxVersion> gfxVersion(const NodeFile& file, std::string& name) {
+    const Value target = file.gfxTargetVersion;
+    const GfxVersion decoded{static_cast<HSAuint32>(target / 10000 % 100),
+                             static_cast<HSAuint32>(target / 100 % 100),
+                             static_cast<HSAuint32>(target % 100)};
+    const auto known =
+        std::find_if(std::begin(knownDevices), std::end(knownDevices),
+                     [&](const KnownDevice& d) { return d.deviceId == file.properties.DeviceId; });
+    if (known != std::end(knownDevices) && decoded.major <= 10) {
+        name = known->name;
+        return known->version;
+    }
+    if (target == 0) {
+        return std::nullopt;
+    }
+    constexpr std::string_view hex = "0123456789abcdef";
+    name = "GFX";
+    for (const HSAuint32 part : {decoded.major, decoded.minor, decoded.stepping}) {
+        name += hex[part / 16];
+        name += hex[part % 16];
+    }
+    return decoded;
+}
+
+// Fields the library derives for nodes with SIMDs.
+void deriveGpuFields(const NodeFile& file, HsaNodeProperties& p) {
+    if (p.NumArrays != 0) {
+        p.NumShaderBanks = static_cast<HSAuint32>(file.arrayCount / p.NumArrays);
+    }
+    if (p.NumXcc == 0) {
+        p.NumXcc = 1;
+    }
+    std::string name;
+    if (const std::optional<GfxVersion> version = gfxVersion(file, name)) {
+        p.EngineId.Value = (p.EngineId.Value & 0x3FF) | (version->major & 0x3F) << 10 |
+                           (version->minor & 0xFF) << 16 | (version->stepping & 0xFF) << 24;
+        p.VGPRSizePerCU = vgprSizePerCU(*version);
+        p.SGPRSizePerCU = sgprSizePerCU;
+        std::copy(name.begin(), name.end(), std::begin(p.AMDName));
+    }
+}
+
+TopologyNode readNode(const std::string& nodesDirectory, HSAuint32 node, HSAuint32 nodeCount) {
+    const NodeDirectory directory{nodesDirectory + "/" + std::to_string(node), node, nodeCount};
+    const std::string propertiesPath = directory.path + "/properties";
+    NodeFile file;
+    applyProperties(requireTreeFile(propertiesPath), propertiesPath, nodeKeys, file);
+
+    TopologyNode result;
+    HsaNodeProperties& p = file.properties;
+    const std::string gpuIdPath = directory.path + "/gpu_id";
+    if (const std::optional<std::string> gpuId = readTreeFile(gpuIdPath)) {
+        p.KFDGpuID = low<HSAuint32>(parseSysfsNumber(*gpuId, gpuIdPath));
+    }
+    if (p.NumFComputeCores != 0) {
+        deriveGpuFields(file, p);
+    }
+    result.memBanks = readBanks(directory, p.NumMemoryBanks);
+    readLinks(directory, "io_links", file.ioLinksCount, result.ioLinks);
+    readLinks(directory, "p2p_links", file.p2pLinksCount, result.ioLinks);
+    p.NumIOLinks = static_cast<HSAuint32>(result.ioLinks.size());
+    result.properties = p;
+    // The kernel's nanosecond clock; the counters themselves come from an ioctl.
+    result.clock.SystemClockFrequencyHz = 1000000000;
+    return result;
+}
+
+HSAuint32 countEntries(const std::string& directory) {
+    std::error_code error;
+    std::filesystem::directory_iterator entries(directory, error);
+    HSAuint32 count = 0;
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        ++count;
+    }
+    if (error) {
+        throw FixtureError(oneLine(directory + ": cannot read: " + error.message()));
+    }
+    return count;
+}
+
+std::optional<std::string> readOverlay(const std::string& path) {
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) {
+        return std::nullopt;
+    }
+    errno = 0;
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    if (file) {
+        text << file.rdbuf();
+    }
+    if (!file || file.bad()) {
+        failRead(path, errno != 0 ? errno : EIO);
+    }
+    return text.str();
+}
+
+// An overlay's "generation_id" stands in for the file a partial copy lacks. It is taken out of
+// the text, which is then an ordinary fixture; a text that is not JSON is left for the fixture
+// reader to refuse.
+bool takeGenerationId(std::string& text, const std::string& source) {
+    JsonDocument document;
+    try {
+        document = parseStrictJson(text);
+    } catch (const JsonError&) {
+        return false;
+    }
+    constexpr std::string_view key = "generation_id";
+    if (!document.root.is_object() || !document.root.contains(key)) {
+        return false;
+    }
+    try {
+        JsonValue(document.root.at(std::string(key)), memberPath("", key), document.numberTexts)
+            .integer<std::uint64_t>();
+    } catch (const JsonError& refusal) {
+        throw FixtureError(oneLine(source + ": " + refusal.what()));
+    }
+    document.root.erase(std::string(key));
+    text = document.root.dump();
+    return true;
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+}  // namespace
+
+Topology loadSysfsTopology(const std::string& directory) {
+    const std::string named = withoutTrailingSlashes(directory);
+    std::error_code ignored;
+    const std::string root =
+        std::filesystem::is_directory(named + "/topology", ignored) ? named + "/topology" : named;
+    const std::string nodesDirectory = root + "/nodes";
+    if (!std::filesystem::is_directory(nodesDirectory, ignored)) {
+        throw FixtureError(oneLine(
+            named + ": no nodes/ directory here or in topology/: not a captured KFD topology"));
+    }
+
+    const std::string overlayPath = named + "/kfdsim.json";
+    std::optional<std::string> overlay = readOverlay(overlayPath);
+    const bool generationGiven = overlay && takeGenerationId(*overlay, overlayPath);
+    if (!generationGiven) {
+        const std::string path = root + "/generation_id";
+        const std::optional<std::string> generation = readTreeFile(path);
+        if (!generation) {
+            throw FixtureError(oneLine(path +
+                                       ": missing; a partial copy replays with \"generation_id\" "
+                                       "given in kfdsim.json"));
+        }
+        parseSysfsNumber(*generation, path);
+    }
+
+    Topology topology;
+    topology.version = {1, 16};
+    const std::string systemPath = root + "/system_properties";
+    if (const std::optional<std::string> system = readTreeFile(systemPath)) {
+        applyProperties(*system, systemPath, systemKeys, topology.system);
+    }
+    const HSAuint32 nodeCount = countEntries(nodesDirectory);
+    topology.system.NumNodes = nodeCount;
+    for (HSAuint32 node = 0; node < nodeCount; ++node) {
+        topology.nodes.push_back(readNode(nodesDirectory, node, nodeCount));
+    }
+    if (overlay) {
+        overlayJsonFixture(*overlay, overlayPath, topology);
+    }
+    return topology;
+}
