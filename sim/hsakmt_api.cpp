@@ -1,4 +1,6 @@
 // The libhsakmt functions kfdsim simulates, answered from the topology loaded at open.
+#include "sim/hsakmt_api.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <hsakmt/hsakmt.h>
@@ -28,6 +31,7 @@ struct Session {
 struct Library {
     std::mutex mutex;
     std::optional<Session> session;
+    std::optional<Topology> nextTopology;  // given in-process, served by the next open
 };
 
 // The process-wide state behind the C functions.
@@ -109,7 +113,9 @@ HSAKMT_STATUS HSAKMTAPI hsaKmtOpenKFD() {
         const char* source = std::getenv("KFDSIM_TOPOLOGY");
         std::optional<Session> session;
         try {
-            session = openSession(loadTopologySource(source != nullptr ? source : ""));
+            std::optional<Topology> given = std::exchange(lib.nextTopology, std::nullopt);
+            session = openSession(given ? std::move(*given)
+                                        : loadTopologySource(source != nullptr ? source : ""));
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception& refusal) {
@@ -123,6 +129,12 @@ HSAKMT_STATUS HSAKMTAPI hsaKmtOpenKFD() {
         lib.session = std::move(session);
         return HSAKMT_STATUS_SUCCESS;
     });
+}
+
+void serveAtNextOpen(Topology topology) {
+    Library& lib = library();
+    const std::lock_guard lock(lib.mutex);
+    lib.nextTopology = std::move(topology);
 }
 
 HSAKMT_STATUS HSAKMTAPI hsaKmtCloseKFD() {

@@ -1,0 +1,138 @@
+// Fixture fuzzer: arbitrary bytes as a kfdsim fixture; each accepted one runs the whole report.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include <hsakmt/hsakmt.h>
+
+#include "node/node_printer.h"
+#include "node/system_printer.h"
+#include "report/report_writer.h"
+#include "report/status_check.h"
+#include "sim/hsakmt_api.h"
+#include "sim/json_fixture.h"
+#include "sim/topology.h"
+#include "tests/random/report_structure.h"
+#include "tests/support/stdout_capture.h"
+
+namespace {
+// Bank and link counts above this make reports of millions of sections: slow, and no more
+// telling than small ones.
+constexpr HSAuint32 largestCount = 4096;
+constexpr HSAuint32 int32Max = 0x7FFFFFFF;
+
+bool isOneLine(std::string_view message) {
+    for (char c : message) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the report of `topology` stays small enough to run at fuzzing speed. Counts of 2^31
+// and more are negative to the report, which refuses them at once.
+bool smallEnough(const Topology& topology) {
+    for (const TopologyNode& node : topology.nodes) {
+        for (HSAuint32 count : {node.properties.NumMemoryBanks, node.properties.NumIOLinks}) {
+            if (count > largestCount && count <= int32Max) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Whether the report of `topology` must come out complete and without error lines: no faults,
+// every node that NumNodes announces, counts the report can allocate, and names that convert
+// and stay on their line.
+bool completeReportExpected(const Topology& topology) {
+    if (!topology.faults.empty() || topology.system.NumNodes > topology.nodes.size()) {
+        return false;
+    }
+    for (const TopologyNode& node : topology.nodes) {
+        const HsaNodeProperties& p = node.properties;
+        if (p.NumMemoryBanks > int32Max || p.NumIOLinks > int32Max) {
+            return false;
+        }
+        const HSAuint16* units = std::begin(p.MarketingName);
+        const HSAuint16* unitsEnd = std::find(units, std::end(p.MarketingName), HSAuint16{0});
+        for (const HSAuint16* unit = units; unit != unitsEnd; ++unit) {
+            const bool high = *unit >= 0xD800 && *unit <= 0xDBFF;
+            const bool low = *unit >= 0xDC00 && *unit <= 0xDFFF;
+            const bool lowNext = unit + 1 != unitsEnd && unit[1] >= 0xDC00 && unit[1] <= 0xDFFF;
+            if (*unit == '\n' || low || (high && !lowNext)) {
+                return false;
+            }
+            unit += high ? 1 : 0;
+        }
+        const HSAuint8* bytesEnd = std::find(std::begin(p.AMDName), std::end(p.AMDName), 0);
+        if (std::find(std::begin(p.AMDName), bytesEnd, '\n') != bytesEnd) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The run sequence of app/main.cpp.
+void runReport() {
+    checkStatus(hsaKmtOpenKFD(), "open KFD");
+    ReportWriter writer;
+    const std::int32_t nodeCount = printSystem(writer);
+    for (std::int32_t node = 0; node < nodeCount; ++node) {
+        printNode(writer, static_cast<std::uint32_t>(node));
+    }
+    checkStatus(hsaKmtReleaseSystemProperties(), "release system properties");
+    checkStatus(hsaKmtCloseKFD(), "close KFD");
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::optional<Topology> topology;
+    try {
+        const std::string_view text(reinterpret_cast<const char*>(data), size);
+        topology = parseJsonFixture(text, "input");
+    } catch (const FixtureError& refusal) {
+        // kfdsim writes a refusal as one line of standard error.
+        if (!isOneLine(refusal.what())) {
+            std::abort();
+        }
+        return 0;
+    }
+    if (!smallEnough(*topology)) {
+        return 0;
+    }
+    const bool mustComplete = completeReportExpected(*topology);
+    serveAtNextOpen(std::move(*topology));
+    std::string report;
+    std::optional<std::string> failure;
+    {
+        const StdoutCapture capture;
+        try {
+            runReport();
+        } catch (const std::exception& runFailure) {
+            failure = runFailure.what();  // kfdtopo prints it and exits non-zero
+        }
+        report = capture.text();
+    }
+    // After a run-level failure KFD may still be open; each input starts closed.
+    static_cast<void>(hsaKmtCloseKFD());
+    if (mustComplete) {
+        const std::string problem =
+            failure ? "run-level failure: " + *failure : reportStructureProblem(report);
+        if (!problem.empty()) {
+            std::cerr << "report of an input without faults breaks its structure: " << problem
+                      << "\n";
+            std::abort();
+        }
+    }
+    return 0;
+}

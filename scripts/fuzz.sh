@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the fuzz preset and runs the fixture fuzzer for the given seconds (default 60).
+#
+# Seeds: the fixtures of tests/data up to 8 KiB, copied into build/fuzz/corpus, which keeps
+# what earlier runs found, so that longer and repeated runs build on each other. A crash, leak,
+# sanitizer report or hang is written to build/fuzz/findings and fails the script.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+seconds=${1:-60}
+build="$repo/build/fuzz"
+corpus="$build/corpus"
+findings="$build/findings"
+
+log() { printf 'fuzz: %s\n' "$*"; }
+
+cd "$repo"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+mkdir -p "$corpus" "$findings"
+find tests/data -maxdepth 1 -name '*.json' -size -8k -exec cp {} "$corpus/" \;
+
+log "running fixture_fuzzer for $seconds s over $(find "$corpus" -type f | wc -l) inputs"
+start="$build/fuzz-start"
+touch "$start"
+status=0
+"$build/bin/fixture_fuzzer" "$corpus" \
+    -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+    -dict="$repo/fuzz/fixture.dict" -artifact_prefix="$findings/" -print_final_stats=1 ||
+    status=$?
+
+found=$(find "$findings" -type f -newer "$start")
+if [ "$status" -ne 0 ] || [ -n "$found" ]; then
+    log "the fuzzer stopped with status $status; inputs it saved:"
+    for input in $found; do
+        log "  $input (rerun: $build/bin/fixture_fuzzer $input)"
+    done
+    exit 1
+fi
+log "nothing found in $seconds s; corpus: $(find "$corpus" -type f | wc -l) inputs in $corpus"
