@@ -67,8 +67,9 @@ foreach(dir IN LISTS _hsakmt_candidates)
 endforeach()
 
 if(NOT _hsakmt_chosen)
+    string(REPLACE ";" ", " _hsakmt_fields_text "${_hsakmt_recent_fields}")
     message(FATAL_ERROR
-        "No libhsakmt public header with the node fields ${_hsakmt_recent_fields} was found."
+        "No libhsakmt public header with the node fields ${_hsakmt_fields_text} was found."
         "${_hsakmt_report}\n"
         "Run scripts/setup.sh to unpack a recent header under build/deps/include, "
         "or point HSAKMT_INCLUDE_DIR at a directory holding hsakmt/hsakmt.h (ROCm 6 or newer).")
