@@ -126,28 +126,21 @@ TEST_F(KfdsimApi, EveryCallBeforeOpenOrAfterCloseReturnsNotOpened) {
     }
 }
 
-TEST_F(KfdsimApi, NodeQueriesNeedTheAcquiredTopology) {
+TEST_F(KfdsimApi, NodeQueriesNeedTheAcquiredTopologyAndANodeEntry) {
     useFixture(twoNodes);
     ASSERT_EQ(hsaKmtOpenKFD(), HSAKMT_STATUS_SUCCESS);
     EXPECT_EQ(nodeQueries(0), all(HSAKMT_STATUS_INVALID_NODE_UNIT));
 
-    HsaSystemProperties system{};
-    ASSERT_EQ(hsaKmtAcquireSystemProperties(&system), HSAKMT_STATUS_SUCCESS);
-    EXPECT_EQ(nodeQueries(0), all(HSAKMT_STATUS_SUCCESS));
-
-    EXPECT_EQ(hsaKmtReleaseSystemProperties(), HSAKMT_STATUS_SUCCESS);
-    EXPECT_EQ(nodeQueries(0), all(HSAKMT_STATUS_INVALID_NODE_UNIT));
-}
-
-TEST_F(KfdsimApi, NodeIdsWithoutEntryAreInvalidWhateverNumNodesSays) {
-    useFixture(twoNodes);
-    ASSERT_EQ(hsaKmtOpenKFD(), HSAKMT_STATUS_SUCCESS);
     HsaSystemProperties system{};
     ASSERT_EQ(hsaKmtAcquireSystemProperties(&system), HSAKMT_STATUS_SUCCESS);
     EXPECT_EQ(system.NumNodes, 3u);
     EXPECT_EQ(nodeQueries(1), all(HSAKMT_STATUS_SUCCESS));
+    // NumNodes announces a third node, but it has no entry.
     EXPECT_EQ(nodeQueries(2), all(HSAKMT_STATUS_INVALID_NODE_UNIT));
     EXPECT_EQ(nodeQueries(UINT32_MAX), all(HSAKMT_STATUS_INVALID_NODE_UNIT));
+
+    EXPECT_EQ(hsaKmtReleaseSystemProperties(), HSAKMT_STATUS_SUCCESS);
+    EXPECT_EQ(nodeQueries(0), all(HSAKMT_STATUS_INVALID_NODE_UNIT));
 }
 
 TEST_F(KfdsimApi, NullOutputsAreInvalidParametersExceptEmptyArrays) {
@@ -170,10 +163,7 @@ TEST_F(KfdsimApi, MemoryAndLinkCallsFillOnlyRecordsThatExistAndWereAskedFor) {
     std::vector<HsaMemoryProperties> banks(4, untouchedBank);
     ASSERT_EQ(hsaKmtGetNodeMemoryProperties(0, 4, banks.data()), HSAKMT_STATUS_SUCCESS);
     EXPECT_EQ(copied(banks[0].SizeInBytes), 1024u);
-    EXPECT_EQ(banks[0].Width, 64u);
-    EXPECT_EQ(banks[0].HeapType, HSA_HEAPTYPE_SYSTEM);
     EXPECT_EQ(copied(banks[1].SizeInBytes), 2048u);
-    EXPECT_EQ(copied(banks[1].VirtualBaseAddress), 0u);
     EXPECT_TRUE(same(banks[2], untouchedBank));
     EXPECT_TRUE(same(banks[3], untouchedBank));
 
@@ -185,13 +175,10 @@ TEST_F(KfdsimApi, MemoryAndLinkCallsFillOnlyRecordsThatExistAndWereAskedFor) {
     const auto untouchedLink = sentinel<HsaIoLinkProperties>();
     std::vector<HsaIoLinkProperties> links(2, untouchedLink);
     ASSERT_EQ(hsaKmtGetNodeIoLinkProperties(0, 2, links.data()), HSAKMT_STATUS_SUCCESS);
-    EXPECT_EQ(links[0].IoLinkType, HSA_IOLINKTYPE_PCIEXPRESS);
-    EXPECT_EQ(links[0].NodeTo, 1u);
     EXPECT_EQ(links[0].Weight, 20u);
-    EXPECT_EQ(links[0].Flags.LinkProperty, 0u);
     EXPECT_TRUE(same(links[1], untouchedLink));
 
-    // Node 1 has neither banks nor links.
+    // Node 1 has no banks: nothing is filled.
     ASSERT_EQ(hsaKmtGetNodeMemoryProperties(1, 2, banks.data()), HSAKMT_STATUS_SUCCESS);
     EXPECT_EQ(copied(banks[0].SizeInBytes), 1024u);
 }
@@ -201,7 +188,6 @@ TEST_F(KfdsimApi, RecordsAndCountsComeBackAsWritten) {
     ASSERT_EQ(hsaKmtOpenKFD(), HSAKMT_STATUS_SUCCESS);
     HsaVersionInfo version{};
     ASSERT_EQ(hsaKmtGetVersion(&version), HSAKMT_STATUS_SUCCESS);
-    EXPECT_EQ(version.KernelInterfaceMajorVersion, 1u);
     EXPECT_EQ(version.KernelInterfaceMinorVersion, 16u);
     HsaSystemProperties system{};
     ASSERT_EQ(hsaKmtAcquireSystemProperties(&system), HSAKMT_STATUS_SUCCESS);
@@ -209,19 +195,15 @@ TEST_F(KfdsimApi, RecordsAndCountsComeBackAsWritten) {
 
     auto properties = sentinel<HsaNodeProperties>();
     ASSERT_EQ(hsaKmtGetNodeProperties(0, &properties), HSAKMT_STATUS_SUCCESS);
-    EXPECT_EQ(properties.NumCPUCores, 16u);
     EXPECT_EQ(properties.NumMemoryBanks, 5u);  // as written, though two banks are listed
     EXPECT_EQ(properties.NumIOLinks, 1u);      // not written: the number of links
-    EXPECT_EQ(properties.MarketingName[0], u'C');
     EXPECT_EQ(properties.MarketingName[3], 0u);
-    EXPECT_EQ(properties.AMDName[0], 0u);
     EXPECT_EQ(properties.FamilyID, 99u);  // the last member: the whole record is copied
 
     auto clock = sentinel<HsaClockCounters>();
     ASSERT_EQ(hsaKmtGetClockCounters(1, &clock), HSAKMT_STATUS_SUCCESS);
     EXPECT_EQ(copied(clock.GPUClockCounter), 12345u);
     EXPECT_EQ(copied(clock.CPUClockCounter), 0u);
-    EXPECT_EQ(copied(clock.SystemClockFrequencyHz), 100000000u);
 }
 
 TEST_F(KfdsimApi, CounterQueryWithoutCountersLeavesThePointerAsGiven) {
@@ -237,32 +219,16 @@ TEST_F(KfdsimApi, CounterQueryWithoutCountersLeavesThePointerAsGiven) {
     }
 }
 
-TEST_F(KfdsimApi, CounterRecordIsLaidOutAsTheHeaderDeclaresAndKeptUntilClose) {
+TEST_F(KfdsimApi, CounterRecordIsHandedBackAndKeptUntilClose) {
+    // The byte layout is checked by CounterRecord and the counters goldens.
     openAndAcquire(twoNodes);
     HsaCounterProperties* counters = nullptr;
     ASSERT_EQ(hsaKmtPmcGetCounterProperties(1, &counters), HSAKMT_STATUS_SUCCESS);
     ASSERT_NE(counters, nullptr);
     EXPECT_EQ(counters->NumBlocks, 2u);
     EXPECT_EQ(counters->NumConcurrent, 8u);
-
-    const HsaCounterBlockProperties& sq = counters->Blocks[0];
-    EXPECT_EQ(sq.BlockId.Data1, 0xb5c396b6u);
-    EXPECT_EQ(sq.BlockId.Data4[7], 0x08u);
-    EXPECT_EQ(sq.NumCounters, 2u);
-    EXPECT_EQ(sq.NumConcurrent, 4u);
-    EXPECT_EQ(copied(sq.Counters[1].CounterId), 1u);
-    EXPECT_EQ(sq.Counters[1].CounterSizeInBits, 64u);
-
-    // The next block starts right after the counters of this one.
-    const auto* tcc = reinterpret_cast<const HsaCounterBlockProperties*>(
-        reinterpret_cast<const std::byte*>(&sq) + 24 + 32 * sq.NumCounters);
-    EXPECT_EQ(tcc->BlockId.Data1, 0x848ce855u);
-    EXPECT_EQ(tcc->NumCounters, 1u);
-    EXPECT_EQ(tcc->Counters[0].Type, HSA_PROFILE_TYPE_PRIVILEGED_IMMEDIATE);
-    EXPECT_EQ(copied(tcc->Counters[0].CounterId), 4294967296u);
-    EXPECT_EQ(copied(tcc->Counters[0].CounterMask), 255u);
-    EXPECT_EQ(tcc->Counters[0].Flags.Value, 5u);
-    EXPECT_EQ(tcc->Counters[0].BlockIndex, 1u);
+    EXPECT_EQ(counters->Blocks[0].BlockId.Data1, 0xb5c396b6u);
+    EXPECT_EQ(counters->Blocks[0].NumCounters, 2u);
 
     HsaCounterProperties* again = nullptr;
     ASSERT_EQ(hsaKmtReleaseSystemProperties(), HSAKMT_STATUS_SUCCESS);
@@ -273,37 +239,34 @@ TEST_F(KfdsimApi, CounterRecordIsLaidOutAsTheHeaderDeclaresAndKeptUntilClose) {
     EXPECT_EQ(counters->Blocks[0].NumCounters, 2u);
 }
 
-TEST_F(KfdsimApi, NodeFaultFailsOnlyThatNodeAndFillsNothing) {
-    openAndAcquire(R"({"nodes": [{}, {"clock": {"GPUClockCounter": 1}}],
-        "faults": [{"call": "hsaKmtGetClockCounters", "node": 1, "status": 5}]})");
-    HsaClockCounters clock{};
-    EXPECT_EQ(hsaKmtGetClockCounters(0, &clock), HSAKMT_STATUS_SUCCESS);
-    const auto untouched = sentinel<HsaClockCounters>();
-    clock = untouched;
-    EXPECT_EQ(hsaKmtGetClockCounters(1, &clock), HSAKMT_STATUS_INVALID_NODE_UNIT);
-    EXPECT_TRUE(same(clock, untouched));
-    // A node fault applies even where the call would otherwise fail differently.
-    EXPECT_EQ(hsaKmtGetClockCounters(1, nullptr), HSAKMT_STATUS_INVALID_NODE_UNIT);
-}
-
-TEST_F(KfdsimApi, FaultWithoutNodeFailsEveryNode) {
-    openAndAcquire(R"({"nodes": [{}, {}],
-        "faults": [{"call": "hsaKmtGetNodeProperties", "status": 11}]})");
-    HsaNodeProperties properties{};
-    EXPECT_EQ(hsaKmtGetNodeProperties(0, &properties), HSAKMT_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(hsaKmtGetNodeProperties(1, &properties), HSAKMT_STATUS_NOT_SUPPORTED);
-    HsaClockCounters clock{};
-    EXPECT_EQ(hsaKmtGetClockCounters(1, &clock), HSAKMT_STATUS_SUCCESS);
-}
-
-TEST_F(KfdsimApi, FirstMatchingFaultWins) {
+TEST_F(KfdsimApi, FaultsMatchByCallAndNodeFirstEntryWinningAndFillNothing) {
     openAndAcquire(R"({"nodes": [{}, {}], "faults": [
+        {"call": "hsaKmtGetClockCounters", "node": 1, "status": 5},
+        {"call": "hsaKmtGetNodeProperties", "status": 11},
         {"call": "hsaKmtGetNodeMemoryProperties", "node": 1, "status": 7},
         {"call": "hsaKmtGetNodeMemoryProperties", "status": 12},
         {"call": "hsaKmtGetNodeMemoryProperties", "node": 0, "status": 13}]})");
-    HsaMemoryProperties bank{};
-    EXPECT_EQ(hsaKmtGetNodeMemoryProperties(1, 1, &bank), HSAKMT_STATUS_BUFFER_TOO_SMALL);
-    EXPECT_EQ(hsaKmtGetNodeMemoryProperties(0, 1, &bank), HSAKMT_STATUS_UNAVAILABLE);
+    struct Case {
+        HSAuint32 node;
+        std::vector<HSAKMT_STATUS> statuses;  // in the order of nodeQueries
+    };
+    const Case cases[] = {
+        {0,
+         {HSAKMT_STATUS_NOT_SUPPORTED, HSAKMT_STATUS_SUCCESS, HSAKMT_STATUS_UNAVAILABLE,
+          HSAKMT_STATUS_SUCCESS, HSAKMT_STATUS_SUCCESS}},
+        {1,
+         {HSAKMT_STATUS_NOT_SUPPORTED, HSAKMT_STATUS_INVALID_NODE_UNIT,
+          HSAKMT_STATUS_BUFFER_TOO_SMALL, HSAKMT_STATUS_SUCCESS, HSAKMT_STATUS_SUCCESS}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(nodeQueries(c.node), c.statuses) << "node " << c.node;
+    }
+    const auto untouched = sentinel<HsaClockCounters>();
+    HsaClockCounters clock = untouched;
+    EXPECT_EQ(hsaKmtGetClockCounters(1, &clock), HSAKMT_STATUS_INVALID_NODE_UNIT);
+    EXPECT_TRUE(same(clock, untouched));
+    // The fault comes first, before the check of the output pointer.
+    EXPECT_EQ(hsaKmtGetClockCounters(1, nullptr), HSAKMT_STATUS_INVALID_NODE_UNIT);
 }
 
 TEST_F(KfdsimApi, CallsWithoutNodeIgnoreFaultsThatNameANode) {
@@ -322,71 +285,47 @@ TEST_F(KfdsimApi, CallsWithoutNodeIgnoreFaultsThatNameANode) {
     EXPECT_EQ(hsaKmtCloseKFD(), HSAKMT_STATUS_SUCCESS);
 }
 
-TEST_F(KfdsimApi, FaultStatusesAreReturnedAsWrittenWhateverTheirValue) {
-    openAndAcquire(R"({"nodes": [{}], "faults": [
-        {"call": "hsaKmtGetVersion", "status": -2147483648},
-        {"call": "hsaKmtGetNodeProperties", "status": 2147483647}]})");
-    HsaVersionInfo version{};
-    EXPECT_EQ(static_cast<std::int32_t>(hsaKmtGetVersion(&version)), INT32_MIN);
-    HsaNodeProperties properties{};
-    EXPECT_EQ(static_cast<std::int32_t>(hsaKmtGetNodeProperties(0, &properties)), INT32_MAX);
-}
-
-TEST_F(KfdsimApi, FaultedOpenLeavesTheLibraryClosed) {
+TEST_F(KfdsimApi, FaultedOpenStaysClosedAcquireHoldsNothingCloseStillCloses) {
     useFixture(R"({"faults": [{"call": "hsaKmtOpenKFD", "status": -3}]})");
     EXPECT_EQ(static_cast<std::int32_t>(hsaKmtOpenKFD()), -3);
     HsaVersionInfo version{};
     EXPECT_EQ(hsaKmtGetVersion(&version), HSAKMT_STATUS_KERNEL_IO_CHANNEL_NOT_OPENED);
-}
 
-TEST_F(KfdsimApi, FaultedAcquireHoldsNoTopology) {
-    useFixture(R"({"nodes": [{}],
-        "faults": [{"call": "hsaKmtAcquireSystemProperties", "status": 12}]})");
+    useFixture(R"({"nodes": [{}], "faults": [
+        {"call": "hsaKmtAcquireSystemProperties", "status": 12},
+        {"call": "hsaKmtCloseKFD", "status": 21}]})");
     ASSERT_EQ(hsaKmtOpenKFD(), HSAKMT_STATUS_SUCCESS);
     const auto untouched = sentinel<HsaSystemProperties>();
     HsaSystemProperties system = untouched;
     EXPECT_EQ(hsaKmtAcquireSystemProperties(&system), HSAKMT_STATUS_UNAVAILABLE);
     EXPECT_TRUE(same(system, untouched));
     EXPECT_EQ(nodeQueries(0), all(HSAKMT_STATUS_INVALID_NODE_UNIT));
-}
-
-TEST_F(KfdsimApi, FaultedCloseStillCloses) {
-    useFixture(R"({"faults": [{"call": "hsaKmtCloseKFD", "status": 21}]})");
-    ASSERT_EQ(hsaKmtOpenKFD(), HSAKMT_STATUS_SUCCESS);
     EXPECT_EQ(hsaKmtCloseKFD(), HSAKMT_STATUS_KERNEL_COMMUNICATION_ERROR);
     EXPECT_EQ(hsaKmtOpenKFD(), HSAKMT_STATUS_SUCCESS);
 }
 
 TEST_F(KfdsimApi, RefusedFixtureWritesOneLineNamingFileAndProblemAndStaysClosed) {
+    // The bad-* goldens cover more kinds end to end; the loader tests every message.
     struct Case {
-        std::string json;
-        const char* problem;
+        std::string json;  // empty: no file at all
+        std::string problem;
     };
     const Case cases[] = {
-        {R"({"nodes": [})",
-         "invalid JSON: parse error at line 1, column 12: syntax error while parsing value - "
-         "unexpected '}'; expected '[', '{', or a literal"},
         {"{\"nodes\": [{\"properties\": {\"MarketingName\": \"\xc3\x28\"}}]}",
          "invalid JSON: parse error at line 1, column 47: syntax error while parsing value - "
          "invalid string: ill-formed UTF-8 byte; last read: '\"\xc3\x28'"},
         {R"({"nodes": [{}, {"properties": {"NumCPUCore": 4}}]})",
          "nodes[1].properties.NumCPUCore: unknown key"},
-        {R"({"nodes": [{}, {"properties": {"NumCPUCores": 4294967296}}]})",
-         "nodes[1].properties.NumCPUCores: 4294967296 does not fit an unsigned 32-bit field"},
-        {R"({"nodes": [{"properties": {"AMDName": ")" + std::string(66, 'x') + "\"}}]}",
-         "nodes[0].properties.AMDName: 66 bytes, at most 64 fit"},
-        {R"({"system": {"NumNodes": "2"}})", "system.NumNodes: expected an integer, got string"},
-        {R"({"nodes": [{"counters": {"blocks": [{"BlockId": "b5c396b6-d310-47e4-86fc"}]}}]})",
-         "nodes[0].counters.blocks[0].BlockId: \"b5c396b6-d310-47e4-86fc\" is not of the form "
-         "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx"},
-        {R"({"faults": [{"call": "hsaKmtOpenKFD", "status": 0}]})",
-         "faults[0].status: a fault's status must not be 0"},
         {R"({"faults": [{"call": "hsaKmtOpen", "status": 1}]})",
          "faults[0].call: \"hsaKmtOpen\" is not a simulated libhsakmt function"},
+        {"", "cannot read: No such file or directory"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.json);
         useFixture(c.json);
+        if (c.json.empty()) {
+            std::filesystem::remove(fixturePath);
+        }
         testing::internal::CaptureStderr();
         const HSAKMT_STATUS status = hsaKmtOpenKFD();
         const std::string written = testing::internal::GetCapturedStderr();
@@ -395,60 +334,6 @@ TEST_F(KfdsimApi, RefusedFixtureWritesOneLineNamingFileAndProblemAndStaysClosed)
         HsaVersionInfo version{};
         EXPECT_EQ(hsaKmtGetVersion(&version), HSAKMT_STATUS_KERNEL_IO_CHANNEL_NOT_OPENED);
     }
-}
-
-TEST_F(KfdsimApi, MissingFixtureFileWritesOneLine) {
-    const std::string missing = fixturePath + ".missing";
-    setenv("KFDSIM_TOPOLOGY", missing.c_str(), 1);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(hsaKmtOpenKFD(), HSAKMT_STATUS_ERROR);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "kfdsim: " + missing + ": cannot read: No such file or directory\n");
-    HsaVersionInfo version{};
-    EXPECT_EQ(hsaKmtGetVersion(&version), HSAKMT_STATUS_KERNEL_IO_CHANNEL_NOT_OPENED);
-}
-
-TEST_F(KfdsimApi, EmptyOrUnsetVariableServesTheBuiltInTopology) {
-    for (const bool set : {true, false}) {
-        SCOPED_TRACE(set ? "empty" : "unset");
-        if (set) {
-            setenv("KFDSIM_TOPOLOGY", "", 1);
-        } else {
-            unsetenv("KFDSIM_TOPOLOGY");
-        }
-        ASSERT_EQ(hsaKmtOpenKFD(), HSAKMT_STATUS_SUCCESS);
-        HsaVersionInfo version{};
-        ASSERT_EQ(hsaKmtGetVersion(&version), HSAKMT_STATUS_SUCCESS);
-        EXPECT_EQ(version.KernelInterfaceMajorVersion, 1u);
-        HsaSystemProperties system{};
-        ASSERT_EQ(hsaKmtAcquireSystemProperties(&system), HSAKMT_STATUS_SUCCESS);
-        EXPECT_EQ(system.NumNodes, 2u);
-        HsaNodeProperties gpu{};
-        ASSERT_EQ(hsaKmtGetNodeProperties(1, &gpu), HSAKMT_STATUS_SUCCESS);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(gpu.AMDName)), "gfx942");
-        HsaCounterProperties* counters = nullptr;
-        ASSERT_EQ(hsaKmtPmcGetCounterProperties(1, &counters), HSAKMT_STATUS_SUCCESS);
-        ASSERT_NE(counters, nullptr);
-        EXPECT_GT(counters->NumBlocks, 0u);
-        EXPECT_EQ(hsaKmtCloseKFD(), HSAKMT_STATUS_SUCCESS);
-    }
-}
-
-TEST_F(KfdsimApi, NothingIsWrittenToStandardOutput) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    HsaSystemProperties system{};
-    EXPECT_EQ(hsaKmtOpenKFD(), HSAKMT_STATUS_SUCCESS);
-    EXPECT_EQ(hsaKmtAcquireSystemProperties(&system), HSAKMT_STATUS_SUCCESS);
-    for (HSAuint32 node = 0; node <= system.NumNodes; ++node) {
-        nodeQueries(node);
-    }
-    EXPECT_EQ(hsaKmtReleaseSystemProperties(), HSAKMT_STATUS_SUCCESS);
-    EXPECT_EQ(hsaKmtCloseKFD(), HSAKMT_STATUS_SUCCESS);
-    useFixture("{");
-    EXPECT_EQ(hsaKmtOpenKFD(), HSAKMT_STATUS_ERROR);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 }  // namespace

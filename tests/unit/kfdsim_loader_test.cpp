@@ -15,7 +15,7 @@
 #include "sim/default_topology.h"
 #include "sim/json_fixture.h"
 #include "sim/topology.h"
-#include "sim/topology_source.h"
+#include "tests/support/expect_failure.h"
 
 namespace {
 
@@ -80,137 +80,24 @@ T readAt(const std::vector<std::byte>& bytes, std::size_t offset) {
     return value;
 }
 
-TEST(JsonFixture, EveryNodePropertyLandsInItsMember) {
-    const HsaNodeProperties p = properties(R"(
-        "NumCPUCores": 1, "NumFComputeCores": 2, "NumMemoryBanks": 3, "NumCaches": 4,
-        "NumIOLinks": 5, "CComputeIdLo": 6, "FComputeIdLo": 7, "Capability": 8,
-        "MaxWavesPerSIMD": 9, "LDSSizeInKB": 10, "GDSSizeInKB": 11, "WaveFrontSize": 12,
-        "NumShaderBanks": 13, "NumArrays": 14, "NumCUPerArray": 15, "NumSIMDPerCU": 16,
-        "MaxSlotsScratchCU": 17, "EngineId": 18, "VendorId": 19, "DeviceId": 20,
-        "LocationId": 21, "LocalMemSize": 22000000000000, "MaxEngineClockMhzFCompute": 23,
-        "MaxEngineClockMhzCCompute": 24, "DrmRenderMinor": -25, "MarketingName": "M",
-        "AMDName": "A", "uCodeEngineVersions": 26, "DebugProperties": 27000000000000,
-        "HiveID": 28000000000000, "NumSdmaEngines": 29, "NumSdmaXgmiEngines": 30,
-        "NumSdmaQueuesPerEngine": 31, "NumCpQueues": 32, "NumGws": 33, "Integrated": 34,
-        "Domain": 35, "UniqueID": 36000000000000, "VGPRSizePerCU": 37, "SGPRSizePerCU": 38,
-        "NumXcc": 39, "KFDGpuID": 40, "FamilyID": 41)");
-    EXPECT_EQ(p.NumCPUCores, 1u);
-    EXPECT_EQ(p.NumFComputeCores, 2u);
-    EXPECT_EQ(p.NumMemoryBanks, 3u);
-    EXPECT_EQ(p.NumCaches, 4u);
-    EXPECT_EQ(p.NumIOLinks, 5u);
-    EXPECT_EQ(p.CComputeIdLo, 6u);
-    EXPECT_EQ(p.FComputeIdLo, 7u);
-    EXPECT_EQ(p.Capability.Value, 8u);
-    EXPECT_EQ(p.MaxWavesPerSIMD, 9u);
-    EXPECT_EQ(p.LDSSizeInKB, 10u);
-    EXPECT_EQ(p.GDSSizeInKB, 11u);
-    EXPECT_EQ(p.WaveFrontSize, 12u);
-    EXPECT_EQ(p.NumShaderBanks, 13u);
-    EXPECT_EQ(p.NumArrays, 14u);
-    EXPECT_EQ(p.NumCUPerArray, 15u);
-    EXPECT_EQ(p.NumSIMDPerCU, 16u);
-    EXPECT_EQ(p.MaxSlotsScratchCU, 17u);
-    EXPECT_EQ(p.EngineId.Value, 18u);
-    EXPECT_EQ(p.VendorId, 19u);
-    EXPECT_EQ(p.DeviceId, 20u);
-    EXPECT_EQ(p.LocationId, 21u);
-    EXPECT_EQ(copied(p.LocalMemSize), 22000000000000u);
-    EXPECT_EQ(p.MaxEngineClockMhzFCompute, 23u);
-    EXPECT_EQ(p.MaxEngineClockMhzCCompute, 24u);
-    EXPECT_EQ(p.DrmRenderMinor, -25);
-    EXPECT_EQ(marketingName(p), padded<HSAuint16>({'M'}));
-    EXPECT_EQ(amdName(p), padded<HSAuint8>({'A'}));
-    EXPECT_EQ(p.uCodeEngineVersions.Value, 26u);
-    EXPECT_EQ(copied(p.DebugProperties.Value), 27000000000000u);
-    EXPECT_EQ(copied(p.HiveID), 28000000000000u);
-    EXPECT_EQ(p.NumSdmaEngines, 29u);
-    EXPECT_EQ(p.NumSdmaXgmiEngines, 30u);
-    EXPECT_EQ(p.NumSdmaQueuesPerEngine, 31u);
-    EXPECT_EQ(p.NumCpQueues, 32u);
-    EXPECT_EQ(p.NumGws, 33u);
-    EXPECT_EQ(p.Integrated, 34u);
-    EXPECT_EQ(p.Domain, 35u);
-    EXPECT_EQ(copied(p.UniqueID), 36000000000000u);
-    EXPECT_EQ(p.VGPRSizePerCU, 37u);
-    EXPECT_EQ(p.SGPRSizePerCU, 38u);
-    EXPECT_EQ(p.NumXcc, 39u);
-    EXPECT_EQ(p.KFDGpuID, 40u);
-    EXPECT_EQ(p.FamilyID, 41u);
+// A fixture text and the message that refuses it.
+struct Refusal {
+    std::string text;
+    std::string message;
+};
+
+void expectRefusals(const std::vector<Refusal>& cases) {
+    for (const Refusal& c : cases) {
+        EXPECT_EQ(refusal(c.text), c.message) << c.text;
+    }
 }
 
-TEST(JsonFixture, EveryOtherRecordFieldLandsInItsMember) {
-    const Topology t = parseJsonFixture(R"({
-        "version": {"KernelInterfaceMajorVersion": 1, "KernelInterfaceMinorVersion": 2},
-        "system": {"NumNodes": 3, "PlatformOem": 4, "PlatformId": 5, "PlatformRev": 6},
-        "nodes": [{
-            "clock": {"GPUClockCounter": 7, "CPUClockCounter": 8, "SystemClockCounter": 9,
-                      "SystemClockFrequencyHz": 10},
-            "mem_banks": [{"HeapType": 11, "SizeInBytes": 12000000000000, "Flags": 13,
-                           "Width": 14, "MemoryClockMax": 15, "VirtualBaseAddress": 16}],
-            "io_links": [{"IoLinkType": 17, "VersionMajor": 18, "VersionMinor": 19,
-                          "NodeFrom": 20, "NodeTo": 21, "Weight": 22, "MinimumLatency": 23,
-                          "MaximumLatency": 24, "MinimumBandwidth": 25,
-                          "MaximumBandwidth": 26, "RecTransferSize": 27, "Flags": 28}],
-            "counters": {"NumConcurrent": 29, "blocks": [{"NumConcurrent": 30, "counters": [
-                {"Type": 31, "CounterId": 32000000000000, "CounterSizeInBits": 33,
-                 "CounterMask": 34000000000000, "Flags": 35, "BlockIndex": 36}]}]}
-        }]})",
-                                        "f.json");
-    EXPECT_EQ(t.version.KernelInterfaceMajorVersion, 1u);
-    EXPECT_EQ(t.version.KernelInterfaceMinorVersion, 2u);
-    EXPECT_EQ(t.system.NumNodes, 3u);
-    EXPECT_EQ(t.system.PlatformOem, 4u);
-    EXPECT_EQ(t.system.PlatformId, 5u);
-    EXPECT_EQ(t.system.PlatformRev, 6u);
-
-    const TopologyNode& node = t.nodes.at(0);
-    EXPECT_EQ(copied(node.clock.GPUClockCounter), 7u);
-    EXPECT_EQ(copied(node.clock.CPUClockCounter), 8u);
-    EXPECT_EQ(copied(node.clock.SystemClockCounter), 9u);
-    EXPECT_EQ(copied(node.clock.SystemClockFrequencyHz), 10u);
-
-    const HsaMemoryProperties& bank = node.memBanks.at(0);
-    EXPECT_EQ(bank.HeapType, 11);
-    EXPECT_EQ(copied(bank.SizeInBytes), 12000000000000u);
-    EXPECT_EQ(bank.Flags.MemoryProperty, 13u);
-    EXPECT_EQ(bank.Width, 14u);
-    EXPECT_EQ(bank.MemoryClockMax, 15u);
-    EXPECT_EQ(copied(bank.VirtualBaseAddress), 16u);
-
-    const HsaIoLinkProperties& link = node.ioLinks.at(0);
-    EXPECT_EQ(link.IoLinkType, 17);
-    EXPECT_EQ(link.VersionMajor, 18u);
-    EXPECT_EQ(link.VersionMinor, 19u);
-    EXPECT_EQ(link.NodeFrom, 20u);
-    EXPECT_EQ(link.NodeTo, 21u);
-    EXPECT_EQ(link.Weight, 22u);
-    EXPECT_EQ(link.MinimumLatency, 23u);
-    EXPECT_EQ(link.MaximumLatency, 24u);
-    EXPECT_EQ(link.MinimumBandwidth, 25u);
-    EXPECT_EQ(link.MaximumBandwidth, 26u);
-    EXPECT_EQ(link.RecTransferSize, 27u);
-    EXPECT_EQ(link.Flags.LinkProperty, 28u);
-
-    ASSERT_TRUE(node.counters.has_value());
-    EXPECT_EQ(node.counters->numConcurrent, 29u);
-    const CounterBlock& block = node.counters->blocks.at(0);
-    EXPECT_EQ(block.numConcurrent, 30u);
-    const HsaCounter& counter = block.counters.at(0);
-    EXPECT_EQ(counter.Type, 31);
-    EXPECT_EQ(copied(counter.CounterId), 32000000000000u);
-    EXPECT_EQ(counter.CounterSizeInBits, 33u);
-    EXPECT_EQ(copied(counter.CounterMask), 34000000000000u);
-    EXPECT_EQ(counter.Flags.Value, 35u);
-    EXPECT_EQ(counter.BlockIndex, 36u);
-}
+// Each field's own value landing in its member is checked by JsonWriter's reload test.
 
 TEST(JsonFixture, AbsentSectionsAreZeroFilledOrEmpty) {
     const Topology empty = parseJsonFixture("{}", "f.json");
     EXPECT_EQ(empty.version.KernelInterfaceMajorVersion, 0u);
-    EXPECT_EQ(empty.version.KernelInterfaceMinorVersion, 0u);
     EXPECT_EQ(empty.system.NumNodes, 0u);
-    EXPECT_EQ(empty.system.PlatformOem, 0u);
     EXPECT_TRUE(empty.nodes.empty());
     EXPECT_TRUE(empty.faults.empty());
 
@@ -239,15 +126,13 @@ TEST(JsonFixture, CountsDefaultToArrayLengthsAndOtherwiseStayAsWritten) {
          "mem_banks": [{}, {}], "io_links": [{}]}]})",
                                               "f.json");
     EXPECT_EQ(written.system.NumNodes, 5u);
-    EXPECT_EQ(written.nodes.size(), 1u);
     EXPECT_EQ(written.nodes.at(0).properties.NumMemoryBanks, 7u);
     EXPECT_EQ(written.nodes.at(0).memBanks.size(), 2u);
     EXPECT_EQ(written.nodes.at(0).properties.NumIOLinks, 0u);
     EXPECT_EQ(written.nodes.at(0).ioLinks.size(), 1u);
 }
 
-TEST(JsonFixture, IntegersAreCheckedAgainstTheirFieldWidthAndSign) {
-    EXPECT_EQ(copied(properties(R"("LocalMemSize": 0)").LocalMemSize), 0u);
+TEST(JsonFixture, IntegersUpToTheirFieldsEdgesAreAccepted) {
     EXPECT_EQ(copied(properties(R"("LocalMemSize": 18446744073709551615)").LocalMemSize),
               18446744073709551615u);
     EXPECT_EQ(properties(R"("DrmRenderMinor": -2147483648)").DrmRenderMinor, INT32_MIN);
@@ -255,55 +140,78 @@ TEST(JsonFixture, IntegersAreCheckedAgainstTheirFieldWidthAndSign) {
     EXPECT_EQ(properties(R"("NumCPUCores": 4294967295)").NumCPUCores, UINT32_MAX);
     EXPECT_EQ(properties(R"("VendorId": 65535)").VendorId, UINT16_MAX);
     EXPECT_EQ(properties(R"("Integrated": 255)").Integrated, UINT8_MAX);
+}
 
+TEST(JsonFixture, NumbersOutsideTheirFieldOrNotIntegersAreRefused) {
     const std::string at = "f.json: nodes[0].properties.";
-    EXPECT_EQ(refusal(withProperties(R"("LocalMemSize": 18446744073709551616)")),
-              at + "LocalMemSize: 18446744073709551616 does not fit an unsigned 64-bit field");
-    EXPECT_EQ(refusal(withProperties(R"("LocalMemSize": -1)")),
-              at + "LocalMemSize: -1 does not fit an unsigned 64-bit field");
-    EXPECT_EQ(refusal(withProperties(R"("DrmRenderMinor": -2147483649)")),
-              at + "DrmRenderMinor: -2147483649 does not fit a signed 32-bit field");
-    EXPECT_EQ(refusal(withProperties(R"("DrmRenderMinor": 2147483648)")),
-              at + "DrmRenderMinor: 2147483648 does not fit a signed 32-bit field");
-    EXPECT_EQ(refusal(withProperties(R"("NumCPUCores": 4294967296)")),
-              at + "NumCPUCores: 4294967296 does not fit an unsigned 32-bit field");
-    EXPECT_EQ(refusal(withProperties(R"("VendorId": 65536)")),
-              at + "VendorId: 65536 does not fit an unsigned 16-bit field");
-    EXPECT_EQ(refusal(withProperties(R"("Integrated": 256)")),
-              at + "Integrated: 256 does not fit an unsigned 8-bit field");
-    EXPECT_EQ(refusal(R"({"nodes": [{"mem_banks": [{"HeapType": -1}]}]})"),
-              "f.json: nodes[0].mem_banks[0].HeapType: -1 does not fit an unsigned 32-bit field");
+    const std::string u32 = " does not fit an unsigned 32-bit field";
+    const std::string s32 = " does not fit a signed 32-bit field";
+    expectRefusals({
+        {withProperties(R"("LocalMemSize": 18446744073709551616)"),
+         at + "LocalMemSize: 18446744073709551616 does not fit an unsigned 64-bit field"},
+        {withProperties(R"("LocalMemSize": -1)"),
+         at + "LocalMemSize: -1 does not fit an unsigned 64-bit field"},
+        {withProperties(R"("DrmRenderMinor": -2147483649)"),
+         at + "DrmRenderMinor: -2147483649" + s32},
+        {withProperties(R"("DrmRenderMinor": 2147483648)"),
+         at + "DrmRenderMinor: 2147483648" + s32},
+        {withProperties(R"("NumCPUCores": 4294967296)"), at + "NumCPUCores: 4294967296" + u32},
+        {withProperties(R"("VendorId": 65536)"),
+         at + "VendorId: 65536 does not fit an unsigned 16-bit field"},
+        {withProperties(R"("Integrated": 256)"),
+         at + "Integrated: 256 does not fit an unsigned 8-bit field"},
+        {R"({"nodes": [{"mem_banks": [{"HeapType": -1}]}]})",
+         "f.json: nodes[0].mem_banks[0].HeapType: -1" + u32},
+        {withProperties(R"("NumCaches": 1.5)"), at + "NumCaches: 1.5 is not an integer"},
+        {withProperties(R"("NumCaches": 2.0)"), at + "NumCaches: 2.0 is not an integer"},
+        {withProperties(R"("NumCaches": 1e3)"), at + "NumCaches: 1e3 is not an integer"},
+        {withProperties(R"("NumCaches": true)"),
+         at + "NumCaches: expected an integer, got boolean"},
+        {withProperties(R"("NumCaches": "7")"), at + "NumCaches: expected an integer, got string"},
+        {withProperties(R"("NumCaches": null)"), at + "NumCaches: expected an integer, got null"},
+        {withProperties(R"("NumCaches": [7])"), at + "NumCaches: expected an integer, got array"},
+    });
 }
 
-TEST(JsonFixture, NumericFieldsTakeOnlyJsonIntegers) {
-    const std::string at = "f.json: nodes[0].properties.NumCaches: ";
-    EXPECT_EQ(refusal(withProperties(R"("NumCaches": 1.5)")), at + "1.5 is not an integer");
-    EXPECT_EQ(refusal(withProperties(R"("NumCaches": 2.0)")), at + "2.0 is not an integer");
-    EXPECT_EQ(refusal(withProperties(R"("NumCaches": 1e3)")), at + "1e3 is not an integer");
-    EXPECT_EQ(refusal(withProperties(R"("NumCaches": true)")),
-              at + "expected an integer, got boolean");
-    EXPECT_EQ(refusal(withProperties(R"("NumCaches": "7")")),
-              at + "expected an integer, got string");
-    EXPECT_EQ(refusal(withProperties(R"("NumCaches": null)")),
-              at + "expected an integer, got null");
-    EXPECT_EQ(refusal(withProperties(R"("NumCaches": [7])")),
-              at + "expected an integer, got array");
-}
-
-TEST(JsonFixture, ValuesOfTheWrongKindAreRefused) {
-    EXPECT_EQ(refusal("[]"), "f.json: expected an object, got array");
-    EXPECT_EQ(refusal(R"({"version": 1})"), "f.json: version: expected an object, got number");
-    EXPECT_EQ(refusal(R"({"nodes": {}})"), "f.json: nodes: expected an array, got object");
-    EXPECT_EQ(refusal(R"({"nodes": [[]]})"), "f.json: nodes[0]: expected an object, got array");
-    EXPECT_EQ(refusal(R"({"nodes": [{"clock": null}]})"),
-              "f.json: nodes[0].clock: expected an object, got null");
-    EXPECT_EQ(refusal(R"({"nodes": [{"counters": []}]})"),
-              "f.json: nodes[0].counters: expected an object or null, got array");
-    EXPECT_EQ(refusal(withProperties(R"("MarketingName": 5)")),
-              "f.json: nodes[0].properties.MarketingName: expected a string or an array, got "
-              "number");
-    EXPECT_EQ(refusal(R"({"faults": [{"call": 3, "status": 1}]})"),
-              "f.json: faults[0].call: expected a string, got number");
+TEST(JsonFixture, MalformedDocumentsAreRefusedWithPathAndProblemOnOneLine) {
+    expectRefusals({
+        // Values of the wrong kind.
+        {"[]", "f.json: expected an object, got array"},
+        {R"({"version": 1})", "f.json: version: expected an object, got number"},
+        {R"({"nodes": {}})", "f.json: nodes: expected an array, got object"},
+        {R"({"nodes": [[]]})", "f.json: nodes[0]: expected an object, got array"},
+        {R"({"nodes": [{"clock": null}]})", "f.json: nodes[0].clock: expected an object, got null"},
+        {R"({"nodes": [{"counters": []}]})",
+         "f.json: nodes[0].counters: expected an object or null, got array"},
+        {withProperties(R"("MarketingName": 5)"),
+         "f.json: nodes[0].properties.MarketingName: expected a string or an array, got number"},
+        {R"({"faults": [{"call": 3, "status": 1}]})",
+         "f.json: faults[0].call: expected a string, got number"},
+        // Keys given twice.
+        {withProperties(R"("NumCPUCores": 1, "NumCPUCores": 2)"),
+         "f.json: nodes[0].properties.NumCPUCores: key given twice"},
+        {R"({"faults": [], "faults": []})", "f.json: faults: key given twice"},
+        {R"({"nodes": [{"mem_banks": [{}, {"Width": 1, "Width": 1}]}]})",
+         "f.json: nodes[0].mem_banks[1].Width: key given twice"},
+        // Invalid JSON, with the parser's position; control characters become spaces.
+        {R"({"nodes": [})",
+         "f.json: invalid JSON: parse error at line 1, column 12: syntax error "
+         "while parsing value - unexpected '}'; expected '[', '{', or a literal"},
+        {"{} {}",
+         "f.json: invalid JSON: parse error at line 1, column 4: syntax error while "
+         "parsing value - unexpected '{'; expected end of input"},
+        {"{\n\"nodes\": [\n}",
+         "f.json: invalid JSON: parse error at line 3, column 1: syntax error "
+         "while parsing value - unexpected '}'; expected '[', '{', or a "
+         "literal"},
+        {"{\"a\\nb\\u0007\": 1}", "f.json: a b : unknown key"},
+    });
+    EXPECT_EQ(
+        refusal(withProperties("\"MarketingName\": \"\xff\""))
+            .rfind("f.json: invalid JSON: parse error at line 1, column 46: syntax error while "
+                   "parsing value - invalid string: ill-formed UTF-8 byte",
+                   0),
+        0u);
 }
 
 TEST(JsonFixture, UnknownKeysAreRefusedInEveryObject) {
@@ -334,55 +242,17 @@ TEST(JsonFixture, UnknownKeysAreRefusedInEveryObject) {
     }
 }
 
-TEST(JsonFixture, KeyGivenTwiceInOneObjectIsRefused) {
-    EXPECT_EQ(refusal(withProperties(R"("NumCPUCores": 1, "NumCPUCores": 2)")),
-              "f.json: nodes[0].properties.NumCPUCores: key given twice");
-    EXPECT_EQ(refusal(R"({"faults": [], "faults": []})"), "f.json: faults: key given twice");
-    EXPECT_EQ(refusal(R"({"nodes": [{"mem_banks": [{}, {"Width": 1, "Width": 1}]}]})"),
-              "f.json: nodes[0].mem_banks[1].Width: key given twice");
-}
-
-TEST(JsonFixture, InvalidJsonIsRefusedWithTheParserPosition) {
-    EXPECT_EQ(refusal(R"({"nodes": [})"),
-              "f.json: invalid JSON: parse error at line 1, column 12: syntax error while "
-              "parsing value - unexpected '}'; expected '[', '{', or a literal");
-    EXPECT_EQ(refusal("{} {}"),
-              "f.json: invalid JSON: parse error at line 1, column 4: syntax error while parsing "
-              "value - unexpected '{'; expected end of input");
-    EXPECT_EQ(
-        refusal(withProperties("\"MarketingName\": \"\xff\""))
-            .rfind("f.json: invalid JSON: parse error at line 1, column 46: syntax error while "
-                   "parsing value - invalid string: ill-formed UTF-8 byte",
-                   0),
-        0u);
-}
-
-TEST(JsonFixture, MessagesStayOnOneLine) {
-    EXPECT_EQ(refusal("{\"a\\nb\\u0007\": 1}"), "f.json: a b : unknown key");
-    EXPECT_EQ(refusal("{\n\"nodes\": [\n}"),
-              "f.json: invalid JSON: parse error at line 3, column 1: syntax error while parsing "
-              "value - unexpected '}'; expected '[', '{', or a literal");
-}
-
-TEST(JsonFixture, MarketingNameTextBecomesUtf16Units) {
-    // A, e acute, euro sign, and U+1F600 as a surrogate pair.
+TEST(JsonFixture, NamesAreUtf16OrBytesOrRawArraysZeroPadded) {
+    // A, e acute, euro sign, and U+1F600 as a surrogate pair, written or escaped.
     EXPECT_EQ(marketingName(properties(R"("MarketingName": "Aé€😀")")),
               padded<HSAuint16>({0x41, 0xe9, 0x20ac, 0xd83d, 0xde00}));
     EXPECT_EQ(marketingName(properties(R"("MarketingName": "A\ud83d\ude00")")),
               padded<HSAuint16>({0x41, 0xd83d, 0xde00}));
-}
-
-TEST(JsonFixture, NameArraysAreRawUnits) {
     EXPECT_EQ(marketingName(properties(R"("MarketingName": [55296, 65535, 0, 66])")),
               padded<HSAuint16>({0xd800, 0xffff, 0, 66}));
     EXPECT_EQ(amdName(properties(R"("AMDName": [255, 0, 7])")), padded<HSAuint8>({255, 0, 7}));
     EXPECT_EQ(amdName(properties(R"("AMDName": "gfx942")")),
               padded<HSAuint8>({'g', 'f', 'x', '9', '4', '2'}));
-    EXPECT_EQ(refusal(withProperties(R"("MarketingName": [0, 65536])")),
-              "f.json: nodes[0].properties.MarketingName[1]: 65536 does not fit an unsigned "
-              "16-bit field");
-    EXPECT_EQ(refusal(withProperties(R"("AMDName": [256])")),
-              "f.json: nodes[0].properties.AMDName[0]: 256 does not fit an unsigned 8-bit field");
 }
 
 TEST(JsonFixture, NamesHoldAtMost64UnitsWithoutTerminator) {
@@ -398,30 +268,30 @@ TEST(JsonFixture, NamesHoldAtMost64UnitsWithoutTerminator) {
     }
     array65 += "]";
     const std::string at = "f.json: nodes[0].properties.";
-    EXPECT_EQ(refusal(withProperties(R"("MarketingName": ")" + x64 + "x\"")),
-              at + "MarketingName: 65 UTF-16 units, at most 64 fit");
-    EXPECT_EQ(refusal(withProperties(R"("MarketingName": ")" + x64.substr(1) + "😀\"")),
-              at + "MarketingName: 65 UTF-16 units, at most 64 fit");
-    EXPECT_EQ(refusal(withProperties(R"("MarketingName": )" + array65)),
-              at + "MarketingName: 65 UTF-16 units, at most 64 fit");
-    EXPECT_EQ(refusal(withProperties(R"("AMDName": ")" + x64 + "x\"")),
-              at + "AMDName: 65 bytes, at most 64 fit");
-    EXPECT_EQ(refusal(withProperties(R"("AMDName": )" + array65)),
-              at + "AMDName: 65 bytes, at most 64 fit");
+    const std::string tooLong = "MarketingName: 65 UTF-16 units, at most 64 fit";
+    expectRefusals({
+        {withProperties(R"("MarketingName": ")" + x64 + "x\""), at + tooLong},
+        {withProperties(R"("MarketingName": ")" + x64.substr(1) + "😀\""), at + tooLong},
+        {withProperties(R"("MarketingName": )" + array65), at + tooLong},
+        {withProperties(R"("AMDName": ")" + x64 + "x\""), at + "AMDName: 65 bytes, at most 64 fit"},
+        {withProperties(R"("AMDName": )" + array65), at + "AMDName: 65 bytes, at most 64 fit"},
+        {withProperties(R"("MarketingName": [0, 65536])"),
+         at + "MarketingName[1]: 65536 does not fit an unsigned 16-bit field"},
+        {withProperties(R"("AMDName": [256])"),
+         at + "AMDName[0]: 256 does not fit an unsigned 8-bit field"},
+    });
 }
 
 TEST(JsonFixture, BlockIdTextIsStoredAsTheHeaderLaysOutTheFields) {
     const auto blockId = [](const std::string& id) {
-        return parseJsonFixture(withBlockId(id), "f.json")
-            .nodes.at(0)
-            .counters->blocks.at(0)
-            .blockId;
+        return bytesOf(
+            parseJsonFixture(withBlockId(id), "f.json").nodes.at(0).counters->blocks.at(0).blockId);
     };
     const std::vector<HSAuint8> sq = {0xb6, 0x96, 0xc3, 0xb5, 0x10, 0xd3, 0xe4, 0x47,
                                       0x86, 0xfc, 0x5c, 0xc3, 0x04, 0x3a, 0xf5, 0x08};
-    EXPECT_EQ(bytesOf(blockId(R"("b5c396b6-d310-47e4-86fc-5cc3043af508")")), sq);
-    EXPECT_EQ(bytesOf(blockId(R"("B5C396B6-D310-47E4-86FC-5CC3043AF508")")), sq);
-    EXPECT_EQ(bytesOf(blockId("[1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 255]")),
+    EXPECT_EQ(blockId(R"("b5c396b6-d310-47e4-86fc-5cc3043af508")"), sq);
+    EXPECT_EQ(blockId(R"("B5C396B6-D310-47E4-86FC-5CC3043AF508")"), sq);
+    EXPECT_EQ(blockId("[1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 255]"),
               std::vector<HSAuint8>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 255}));
     EXPECT_EQ(bytesOf(parseJsonFixture(R"({"nodes": [{"counters": {"blocks": [{}]}}]})", "f.json")
                           .nodes.at(0)
@@ -443,13 +313,15 @@ TEST(JsonFixture, MalformedBlockIdsAreRefused) {
          }) {
         EXPECT_EQ(refusal(withBlockId(text)), at + ": " + text + form);
     }
-    EXPECT_EQ(refusal(withBlockId("[1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15]")),
-              at + ": 15 bytes, expected 16");
-    EXPECT_EQ(refusal(withBlockId("[1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17]")),
-              at + ": 17 bytes, expected 16");
-    EXPECT_EQ(refusal(withBlockId("[1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 256]")),
-              at + "[15]: 256 does not fit an unsigned 8-bit field");
-    EXPECT_EQ(refusal(withBlockId("5")), at + ": expected a string or an array, got number");
+    expectRefusals({
+        {withBlockId("[1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15]"),
+         at + ": 15 bytes, expected 16"},
+        {withBlockId("[1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17]"),
+         at + ": 17 bytes, expected 16"},
+        {withBlockId("[1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 256]"),
+         at + "[15]: 256 does not fit an unsigned 8-bit field"},
+        {withBlockId("5"), at + ": expected a string or an array, got number"},
+    });
 }
 
 TEST(JsonFixture, FaultsKeepTheirOrderNodeAndStatus) {
@@ -467,18 +339,19 @@ TEST(JsonFixture, FaultsKeepTheirOrderNodeAndStatus) {
 }
 
 TEST(JsonFixture, FaultsNeedAKnownCallAndANonZeroStatus) {
-    EXPECT_EQ(refusal(R"({"faults": [{"call": "hsaKmtGetNodeCacheProperties", "status": 1}]})"),
-              "f.json: faults[0].call: \"hsaKmtGetNodeCacheProperties\" is not a simulated "
-              "libhsakmt function");
-    EXPECT_EQ(refusal(R"({"faults": [{"call": "hsaKmtOpenKFD", "status": 0}]})"),
-              "f.json: faults[0].status: a fault's status must not be 0");
-    EXPECT_EQ(refusal(R"({"faults": [{"status": 1}]})"), "f.json: faults[0]: missing key \"call\"");
-    EXPECT_EQ(refusal(R"({"faults": [{"call": "hsaKmtOpenKFD"}]})"),
-              "f.json: faults[0]: missing key \"status\"");
-    EXPECT_EQ(refusal(R"({"faults": [{"call": "hsaKmtOpenKFD", "status": 1, "node": -1}]})"),
-              "f.json: faults[0].node: -1 does not fit an unsigned 32-bit field");
-    EXPECT_EQ(refusal(R"({"faults": [{"call": "hsaKmtOpenKFD", "status": 2147483648}]})"),
-              "f.json: faults[0].status: 2147483648 does not fit a signed 32-bit field");
+    expectRefusals({
+        {R"({"faults": [{"call": "hsaKmtGetNodeCacheProperties", "status": 1}]})",
+         "f.json: faults[0].call: \"hsaKmtGetNodeCacheProperties\" is not a simulated libhsakmt "
+         "function"},
+        {R"({"faults": [{"call": "hsaKmtOpenKFD", "status": 0}]})",
+         "f.json: faults[0].status: a fault's status must not be 0"},
+        {R"({"faults": [{"status": 1}]})", "f.json: faults[0]: missing key \"call\""},
+        {R"({"faults": [{"call": "hsaKmtOpenKFD"}]})", "f.json: faults[0]: missing key \"status\""},
+        {R"({"faults": [{"call": "hsaKmtOpenKFD", "status": 1, "node": -1}]})",
+         "f.json: faults[0].node: -1 does not fit an unsigned 32-bit field"},
+        {R"({"faults": [{"call": "hsaKmtOpenKFD", "status": 2147483648}]})",
+         "f.json: faults[0].status: 2147483648 does not fit a signed 32-bit field"},
+    });
 }
 
 TEST(JsonFixture, OverlayReplacesOnlyWhatItGives) {
@@ -520,69 +393,47 @@ TEST(JsonFixture, OverlayReplacesOnlyWhatItGives) {
 
 TEST(JsonFixture, UnreadableFilesAreRefusedWithTheSystemError) {
     const std::string missing = "/nonexistent-kfdsim-dir/x.json";
-    try {
-        loadJsonFixture(missing);
-        ADD_FAILURE() << "a missing file was accepted";
-    } catch (const FixtureError& failure) {
-        EXPECT_STREQ(failure.what(),
-                     (missing + ": cannot read: No such file or directory").c_str());
-    }
+    expectFailure<FixtureError>([&] { loadJsonFixture(missing); },
+                                missing + ": cannot read: No such file or directory");
     const std::string directory = std::filesystem::temp_directory_path().string();
-    try {
-        loadJsonFixture(directory);
-        ADD_FAILURE() << "a directory was accepted";
-    } catch (const FixtureError& failure) {
-        EXPECT_STREQ(failure.what(), (directory + ": cannot read: Is a directory").c_str());
-    }
+    expectFailure<FixtureError>([&] { loadJsonFixture(directory); },
+                                directory + ": cannot read: Is a directory");
 }
 
 TEST(CounterRecord, BlocksAndCountersLieBackToBackWithFourBytePacking) {
-    CounterSet set;
-    set.numConcurrent = 7;
+    HsaCounter counter{};
+    counter.Type = HSA_PROFILE_TYPE_NONPRIV_STREAMING;
+    counter.CounterId = 0x1122334455667788;
+    counter.CounterSizeInBits = 48;
+    counter.CounterMask = 0xffffffffffff;
+    counter.Flags.Value = 0xa;
+    counter.BlockIndex = 9;
     CounterBlock first;
     const HSAuint8 idBytes[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     std::memcpy(&first.blockId, idBytes, sizeof idBytes);
     first.numConcurrent = 2;
-    for (HSAuint32 i = 0; i < 2; ++i) {
-        HsaCounter counter{};
-        counter.Type = HSA_PROFILE_TYPE_NONPRIV_STREAMING;
-        counter.CounterId = 0x1122334455667788 + i;
-        counter.CounterSizeInBits = 48;
-        counter.CounterMask = 0xffffffffffff;
-        counter.Flags.Value = 0xa;
-        counter.BlockIndex = 9;
-        first.counters.push_back(counter);
-    }
-    CounterBlock empty;
-    empty.numConcurrent = 5;
+    first.counters = {counter, counter};
     CounterBlock last;
     last.numConcurrent = 6;
-    HsaCounter lastCounter{};
-    lastCounter.CounterId = 42;
-    last.counters.push_back(lastCounter);
-    set.blocks = {first, empty, last};
+    last.counters = {HsaCounter{}};
+    last.counters[0].CounterId = 42;
+    const std::vector<std::byte> bytes = buildCounterRecord({7, {first, CounterBlock{}, last}});
 
-    const std::vector<std::byte> bytes = buildCounterRecord(set);
     EXPECT_EQ(readAt<HSAuint32>(bytes, 0), 3u);  // NumBlocks
     EXPECT_EQ(readAt<HSAuint32>(bytes, 4), 7u);  // NumConcurrent
-
     // First block at 8: BlockId, NumCounters, NumConcurrent, then counters of 32 bytes.
     EXPECT_EQ(std::memcmp(bytes.data() + 8, idBytes, sizeof idBytes), 0);
     EXPECT_EQ(readAt<HSAuint32>(bytes, 24), 2u);
     EXPECT_EQ(readAt<HSAuint32>(bytes, 28), 2u);
-    for (std::size_t i = 0; i < 2; ++i) {
-        const std::size_t counter = 32 + 32 * i;
-        EXPECT_EQ(readAt<HSAuint32>(bytes, counter + 0), 3u);  // Type
-        EXPECT_EQ(readAt<HSAuint64>(bytes, counter + 4), 0x1122334455667788 + i);
-        EXPECT_EQ(readAt<HSAuint32>(bytes, counter + 12), 48u);
-        EXPECT_EQ(readAt<HSAuint64>(bytes, counter + 16), 0xffffffffffffu);
-        EXPECT_EQ(readAt<HSAuint32>(bytes, counter + 24), 0xau);
-        EXPECT_EQ(readAt<HSAuint32>(bytes, counter + 28), 9u);
-    }
-
+    const std::size_t second = 32 + 32;  // the second counter: every member at its offset
+    EXPECT_EQ(readAt<HSAuint32>(bytes, second + 0), 3u);
+    EXPECT_EQ(readAt<HSAuint64>(bytes, second + 4), 0x1122334455667788u);
+    EXPECT_EQ(readAt<HSAuint32>(bytes, second + 12), 48u);
+    EXPECT_EQ(readAt<HSAuint64>(bytes, second + 16), 0xffffffffffffu);
+    EXPECT_EQ(readAt<HSAuint32>(bytes, second + 24), 0xau);
+    EXPECT_EQ(readAt<HSAuint32>(bytes, second + 28), 9u);
     // The empty block follows at 8 + 24 + 2 * 32, the last one right after its header.
     EXPECT_EQ(readAt<HSAuint32>(bytes, 96 + 16), 0u);
-    EXPECT_EQ(readAt<HSAuint32>(bytes, 96 + 20), 5u);
     EXPECT_EQ(readAt<HSAuint32>(bytes, 120 + 16), 1u);
     EXPECT_EQ(readAt<HSAuint32>(bytes, 120 + 20), 6u);
     EXPECT_EQ(readAt<HSAuint64>(bytes, 144 + 4), 42u);
@@ -613,7 +464,7 @@ TEST(InjectedFault, MatchesByCallNodeAndOrder) {
     EXPECT_EQ(injectedFault(faults, KfdCall::GetVersion, std::nullopt), std::nullopt);
 }
 
-TEST(DefaultTopology, CountsMatchRecordsAndLinksJoinTheNodesBothWays) {
+TEST(DefaultTopology, IsACpuNodeAndAGpuNodeLinkedBothWaysWithConsistentCounters) {
     const Topology t = defaultTopology();
     ASSERT_EQ(t.system.NumNodes, t.nodes.size());
     ASSERT_EQ(t.nodes.size(), 2u);
@@ -624,29 +475,19 @@ TEST(DefaultTopology, CountsMatchRecordsAndLinksJoinTheNodesBothWays) {
         EXPECT_EQ(node.properties.NumIOLinks, node.ioLinks.size()) << "node " << i;
         for (const HsaIoLinkProperties& link : node.ioLinks) {
             EXPECT_EQ(link.NodeFrom, i);
-            EXPECT_LT(link.NodeTo, t.nodes.size());
             links.emplace(link.NodeFrom, link.NodeTo);
         }
     }
     EXPECT_EQ(links, (std::set<std::pair<HSAuint32, HSAuint32>>{{0, 1}, {1, 0}}));
-}
 
-TEST(DefaultTopology, IsACpuNodeAndAGpuNodeWithConsistentCounters) {
-    const Topology t = defaultTopology();
-    const HsaNodeProperties& cpu = t.nodes.at(0).properties;
-    const HsaNodeProperties& gpu = t.nodes.at(1).properties;
+    const HsaNodeProperties& cpu = t.nodes[0].properties;
+    const HsaNodeProperties& gpu = t.nodes[1].properties;
     EXPECT_GT(cpu.NumCPUCores, 0u);
     EXPECT_EQ(cpu.NumFComputeCores, 0u);
     EXPECT_FALSE(t.nodes[0].counters.has_value());
     EXPECT_GT(gpu.NumFComputeCores, 0u);
     EXPECT_GE(gpu.NumShaderBanks * gpu.NumArrays * gpu.NumCUPerArray * gpu.NumSIMDPerCU,
               gpu.NumFComputeCores);
-    EXPECT_GT(t.version.KernelInterfaceMajorVersion, 0u);
-
-    const std::string cpuName(std::begin(cpu.MarketingName), std::end(cpu.MarketingName));
-    EXPECT_EQ(cpuName.c_str(), std::string("AMD EPYC 9654 96-Core Processor"));
-    const std::string gpuName(std::begin(gpu.AMDName), std::end(gpu.AMDName));
-    EXPECT_EQ(gpuName.c_str(), std::string("gfx942"));
 
     ASSERT_TRUE(t.nodes[1].counters.has_value());
     const CounterSet& counters = *t.nodes[1].counters;
@@ -666,15 +507,6 @@ TEST(DefaultTopology, IsACpuNodeAndAGpuNodeWithConsistentCounters) {
     }
     EXPECT_EQ(ids.size(), counters.blocks.size());  // no block listed twice
     EXPECT_GE(total, 200u);
-}
-
-TEST(TopologySource, EmptySourceIsTheBuiltInTopology) {
-    const Topology t = loadTopologySource("");
-    const Topology builtIn = defaultTopology();
-    ASSERT_EQ(t.nodes.size(), builtIn.nodes.size());
-    EXPECT_EQ(std::memcmp(&t.nodes[1].properties, &builtIn.nodes[1].properties,
-                          sizeof(HsaNodeProperties)),
-              0);
 }
 
 }  // namespace
