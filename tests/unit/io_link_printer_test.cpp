@@ -192,23 +192,6 @@ TEST_F(IoLinkPrinter, ZeroCountPrintsNothingButStillQueries) {
               errorPrefix + "HSAKMT Error 5: Could not get node IO link properties\n");
 }
 
-TEST_F(IoLinkPrinter, FailedQueryPrintsOneErrorLineAtTheHeadingLevel) {
-    StdoutCapture capture;
-    ReportWriter writer;
-    {
-        Section node(writer, "Node 3");
-        printIoLinks(writer, 3, 1);
-        writer << "after\n";
-    }
-    printIoLinks(writer, 3, 1);
-
-    EXPECT_EQ(capture.text(), titleLine("Node 3") + "    " + errorPrefix +
-                                  "HSAKMT Error 5: Could not get node IO link properties\n"
-                                  "    after\n" +
-                                  errorPrefix +
-                                  "HSAKMT Error 5: Could not get node IO link properties\n");
-}
-
 TEST_F(IoLinkPrinter, NegativeCountFailsToAllocateWithoutQuerying) {
     // Node 3's fault would show if the library were asked.
     StdoutCapture capture;

@@ -173,23 +173,6 @@ TEST_F(MemoryBankPrinter, ZeroCountPrintsNothingButStillQueries) {
               errorPrefix + "HSAKMT Error 5: Could not get node memory properties\n");
 }
 
-TEST_F(MemoryBankPrinter, FailedQueryPrintsOneErrorLineAtTheHeadingLevel) {
-    StdoutCapture capture;
-    ReportWriter writer;
-    {
-        Section node(writer, "Node 3");
-        printMemoryBanks(writer, 3, 1);
-        writer << "after\n";
-    }
-    printMemoryBanks(writer, 3, 1);
-
-    EXPECT_EQ(capture.text(), titleLine("Node 3") + "    " + errorPrefix +
-                                  "HSAKMT Error 5: Could not get node memory properties\n"
-                                  "    after\n" +
-                                  errorPrefix +
-                                  "HSAKMT Error 5: Could not get node memory properties\n");
-}
-
 TEST_F(MemoryBankPrinter, NegativeCountFailsToAllocateWithoutQuerying) {
     // Node 3's fault would show if the library were asked.
     StdoutCapture capture;

@@ -159,19 +159,6 @@ TEST_F(PerformanceCounterPrinter, BlocksAreWalkedByTheirCountsAndNamedByAllSixte
                               "yes", "5"));
 }
 
-TEST_F(PerformanceCounterPrinter, FailedQueryPrintsOneErrorLineAtTheNodeLevel) {
-    openTopology("counters-layout");
-    StdoutCapture capture;
-    ReportWriter writer;
-    {
-        const Section node(writer, "Node 3");
-        printPerformanceCounters(writer, 3);
-        writer << "Next\n";
-    }
-
-    EXPECT_EQ(capture.text(), titleLine("Node 3") + "    " + pmcError + "    Next\n");
-}
-
 // counters-groups.json: node 0 eleven groups told apart by block index, their counters
 // interleaved; node 1 sixteen counters in descending key order; node 2 full masks.
 TEST_F(PerformanceCounterPrinter, IdListsAreCutIntoRunsInRecordOrder) {
