@@ -8,8 +8,8 @@
 #include <string>
 
 #include "export/topology_capture.h"
-#include "sim/json_fixture.h"
-#include "sim/json_writer.h"
+#include "sim/fixture/json_fixture.h"
+#include "sim/fixture/json_writer.h"
 
 namespace {
 

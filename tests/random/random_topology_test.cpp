@@ -15,7 +15,7 @@
 #include <hsakmt/hsakmt.h>
 
 #include "counters/counter_block_names.h"
-#include "sim/json_fixture.h"
+#include "sim/fixture/json_fixture.h"
 #include "sim/topology.h"
 #include "tests/random/report_structure.h"
 #include "tests/support/paths.h"

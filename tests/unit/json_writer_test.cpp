@@ -1,5 +1,5 @@
 // Unit tests of the kfdsim fixture writer: field order and layout, names, block ids, reloading.
-#include "sim/json_writer.h"
+#include "sim/fixture/json_writer.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 #include <hsakmt/hsakmt.h>
 
-#include "sim/counter_record.h"
-#include "sim/json_fixture.h"
+#include "sim/api/counter_record.h"
+#include "sim/fixture/json_fixture.h"
 #include "sim/topology.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 #include <hsakmt/hsakmt.h>
 
-#include "sim/counter_record.h"
+#include "sim/api/counter_record.h"
 #include "sim/default_topology.h"
-#include "sim/json_fixture.h"
+#include "sim/fixture/json_fixture.h"
 #include "sim/topology.h"
 #include "tests/support/expect_failure.h"
 

@@ -13,9 +13,9 @@
 #include <gtest/gtest.h>
 #include <hsakmt/hsakmt.h>
 
-#include "sim/json_fixture.h"
-#include "sim/sysfs_properties.h"
-#include "sim/sysfs_replay.h"
+#include "sim/fixture/json_fixture.h"
+#include "sim/sysfs/sysfs_properties.h"
+#include "sim/sysfs/sysfs_replay.h"
 #include "sim/topology.h"
 #include "tests/support/expect_failure.h"
 #include "tests/support/sim_fixture.h"

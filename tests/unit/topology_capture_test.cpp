@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <hsakmt/hsakmt.h>
 
-#include "sim/json_fixture.h"
+#include "sim/fixture/json_fixture.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {

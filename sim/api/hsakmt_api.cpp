@@ -1,5 +1,5 @@
 // The libhsakmt functions kfdsim simulates, answered from the topology loaded at open.
-#include "sim/hsakmt_api.h"
+#include "sim/api/hsakmt_api.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -15,9 +15,9 @@
 
 #include <hsakmt/hsakmt.h>
 
-#include "sim/counter_record.h"
+#include "sim/api/counter_record.h"
 #include "sim/topology.h"
-#include "sim/topology_source.h"
+#include "sim/api/topology_source.h"
 
 namespace {
 

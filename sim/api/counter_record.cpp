@@ -1,5 +1,5 @@
 // Counter record builder: the header's structs copied into one buffer at their packed offsets.
-#include "sim/counter_record.h"
+#include "sim/api/counter_record.h"
 
 #include <algorithm>
 #include <cstddef>

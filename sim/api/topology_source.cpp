@@ -1,12 +1,12 @@
 // Topology source: chooses between the built-in topology, a captured tree and a fixture file.
-#include "sim/topology_source.h"
+#include "sim/api/topology_source.h"
 
 #include <filesystem>
 #include <system_error>
 
 #include "sim/default_topology.h"
-#include "sim/json_fixture.h"
-#include "sim/sysfs_replay.h"
+#include "sim/fixture/json_fixture.h"
+#include "sim/sysfs/sysfs_replay.h"
 
 Topology loadTopologySource(const std::string& source) {
     if (source.empty()) {

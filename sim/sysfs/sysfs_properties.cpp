@@ -1,11 +1,11 @@
 // Sysfs "key value" files: a tokenizer with the rules of the library's scanf loop.
-#include "sim/sysfs_properties.h"
+#include "sim/sysfs/sysfs_properties.h"
 
 #include <algorithm>
 #include <limits>
 #include <optional>
 
-#include "sim/json_fixture.h"
+#include "sim/fixture/json_fixture.h"
 
 namespace {
 

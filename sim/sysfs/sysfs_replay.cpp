@@ -1,5 +1,5 @@
 // Sysfs replay: reads a captured topology tree file by file, mapped as libhsakmt maps it.
-#include "sim/sysfs_replay.h"
+#include "sim/sysfs/sysfs_replay.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,9 +17,9 @@
 #include <unistd.h>
 #include <utility>
 
-#include "sim/json_document.h"
-#include "sim/json_fixture.h"
-#include "sim/sysfs_properties.h"
+#include "sim/fixture/json_document.h"
+#include "sim/fixture/json_fixture.h"
+#include "sim/sysfs/sysfs_properties.h"
 
 namespace {
 
