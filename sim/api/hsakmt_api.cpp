@@ -16,8 +16,8 @@
 #include <hsakmt/hsakmt.h>
 
 #include "sim/api/counter_record.h"
-#include "sim/topology.h"
 #include "sim/api/topology_source.h"
+#include "sim/topology.h"
 
 namespace {
 
