@@ -1,5 +1,6 @@
-// Golden tests: kfdtopo run over kfdsim fixtures, stdout and stderr compared byte for byte.
-#include <array>
+// Golden runner: the cases of tests/data/cases.txt run through kfdsim, compared byte for byte.
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -14,47 +16,27 @@
 #include "tests/support/process.h"
 
 namespace {
-struct GoldenCase {
-    // tests/data/<name>.json (or the captured tree tests/data/<name>/), <name>.out and, when
-    // stderr is expected, <name>.err
-    std::string_view name;
-    int exitStatus;
-    std::string_view purpose;
-};
 
-// "default" runs the built-in topology of kfdsim (no fixture file).
-constexpr std::array goldenCases{
-    GoldenCase{"default", 0, "the built-in CPU and GPU machine, full report"},
-    GoldenCase{"sweep", 0, "the failure sweep's machine: CPU, GPU and bare nodes"},
-    GoldenCase{"0-nodes", 0, "a system without nodes prints the System section only"},
-    GoldenCase{"fault-open", 2, "a failed open prints nothing on stdout"},
-    GoldenCase{"fault-version", 2, "a failed version query leaves only the System title"},
-    GoldenCase{"fault-acquire", 2, "a failed acquire leaves the title and the version line"},
-    GoldenCase{"fault-release", 2, "a failed release keeps the report and skips the close"},
-    GoldenCase{"fault-close", 2, "a failed close keeps the whole report"},
-    GoldenCase{"counters-worked-example", 0, "a GPU node's counters grouped by key, IDs as runs"},
-    GoldenCase{"fault-counters-node1", 0, "a failed counter query is one error line in node 1"},
-    GoldenCase{"2cpu-1gpu-banks-links", 0, "every heap type, links with and without flags"},
-    GoldenCase{"fault-memory-node1", 0, "a failed bank query is one error line; links follow"},
-    GoldenCase{"fault-iolinks-node0", 0, "a failed link query is one error line; node 1 follows"},
-    GoldenCase{"count-mismatch", 0, "counts wrapping negative fail, extra records are zeros"},
-    GoldenCase{"bad-missing-file", 2, "a fixture that does not exist cannot open KFD"},
-    GoldenCase{"bad-invalid-json", 2, "a fixture that is not JSON cannot open KFD"},
-    GoldenCase{"bad-unknown-key", 2, "a misspelt key is refused"},
-    GoldenCase{"bad-out-of-range", 2, "a number too wide for its field is refused"},
-    GoldenCase{"bad-long-name", 2, "a marketing name of 65 units is refused"},
-    GoldenCase{"bad-wrong-type", 2, "a string where a number belongs is refused"},
-    GoldenCase{"captures/mi308x-cpx", 0, "captured MI308X CPX host, 34 nodes, p2p after io links"},
-    GoldenCase{"captures/mi300x-cpx", 0, "captured MI300X CPX host, 65 nodes, banks zero-filled"},
-    GoldenCase{"captures/mi210-x8-2socket", 0, "captured 8x MI210 in two hives, with overlay"},
-    GoldenCase{"captures/vega10-mi25", 0, "captured 2018 Vega 10, version from device table"},
+namespace fs = std::filesystem;
+
+constexpr std::string_view exporterBinary = KFDTOPO_EXPORT_BINARY;
+
+struct GoldenCase {
+    std::string tool;  // "kfdtopo" or "export"
+    std::string name;
+    int exitStatus = 0;
+    std::string purpose;
 };
 
 void PrintTo(const GoldenCase& golden, std::ostream* out) { *out << golden.name; }
 
-std::string readFile(const std::string& path, bool& found) {
+std::string dataPath(const std::string& name) { return std::string(testDataDir) + "/" + name; }
+
+std::string readFile(const std::string& path, bool* found = nullptr) {
     std::ifstream in(path, std::ios::binary);
-    found = static_cast<bool>(in);
+    if (found != nullptr) {
+        *found = static_cast<bool>(in);
+    }
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -64,55 +46,100 @@ void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+// Rows "<tool> <case> <exit status> <purpose>"; '#' starts a comment line.
+std::vector<GoldenCase> loadCases() {
+    std::vector<GoldenCase> cases;
+    for (const std::string& line : lines(readFile(dataPath("cases.txt")))) {
+        std::istringstream row(line);
+        GoldenCase golden;
+        if (line.empty() || line[0] == '#' || !(row >> golden.tool >> golden.name)) {
+            continue;
+        }
+        row >> golden.exitStatus >> std::ws;
+        std::getline(row, golden.purpose);
+        cases.push_back(golden);
+    }
+    return cases;
+}
+
+// KFDSIM_TOPOLOGY for a case: <case>.topology names it, else the tree <case>/ or <case>.json;
+// "default" is the built-in machine.
+std::string topologyOf(const std::string& name) {
+    bool named = false;
+    const std::string given = readFile(dataPath(name + ".topology"), &named);
+    if (named) {
+        return given.substr(0, given.find('\n'));
+    }
+    if (name == "default") {
+        return "";
+    }
+    return fs::is_directory(dataPath(name)) ? name : name + ".json";
+}
+
+// Arguments for a case: the lines of <case>.args, none without it.
+std::vector<std::string> argumentsOf(const std::string& name) {
+    bool given = false;
+    const std::string text = readFile(dataPath(name + ".args"), &given);
+    return given ? lines(text) : std::vector<std::string>{};
+}
+
+ProcessResult runCase(const std::string& tool, const std::string& topology,
+                      const std::vector<std::string>& args) {
+    const std::string binary(tool == "export" ? exporterBinary : kfdtopoBinary);
+    return runProcess(binary, args,
+                      {"KFDSIM_TOPOLOGY=" + topology, "LD_LIBRARY_PATH=" + std::string(kfdsimDir)},
+                      std::string(testDataDir));
+}
+
 // Where two texts first differ, with the line of the expected text there.
 std::string firstDifference(const std::string& expected, const std::string& actual) {
-    std::size_t offset = 0;
-    while (offset < expected.size() && offset < actual.size() &&
-           expected[offset] == actual[offset]) {
-        ++offset;
-    }
-    const std::size_t line =
-        1 + static_cast<std::size_t>(std::count(
-                expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
-    const std::size_t lineStart = expected.rfind('\n', offset == 0 ? 0 : offset - 1);
-    const std::size_t from = lineStart == std::string::npos || offset == 0 ? 0 : lineStart + 1;
+    const auto at = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+    const std::size_t offset = static_cast<std::size_t>(at.first - expected.begin());
+    const auto line = 1 + std::count(expected.begin(), at.first, '\n');
+    const std::size_t from = offset == 0 ? 0 : expected.rfind('\n', offset - 1) + 1;
     auto lineAt = [from](const std::string& text) {
         return from < text.size() ? text.substr(from, text.find('\n', from) - from) : "<end>";
     };
-    std::ostringstream message;
-    message << "first difference at byte " << offset << ", line " << line
-            << "\n  expected: " << lineAt(expected) << "\n  actual:   " << lineAt(actual);
-    return message.str();
+    return "first difference at byte " + std::to_string(offset) + ", line " + std::to_string(line) +
+           "\n  expected: " + lineAt(expected) + "\n  actual:   " + lineAt(actual);
 }
 
-class GoldenTest : public ::testing::TestWithParam<GoldenCase> {};
-
-TEST_P(GoldenTest, OutputMatchesGolden) {
-    const GoldenCase& golden = GetParam();
-    const std::string name(golden.name);
-    const std::string base = std::string(testDataDir) + "/" + name;
-    const bool captured = std::filesystem::is_directory(base);
-    const ProcessResult result = runKfdtopoOnSim(name == "default" ? ""
-                                                 : captured        ? name
-                                                                   : name + ".json");
-
-    bool hasOut = false;
-    bool hasErr = false;
-    const std::string expectedOut = readFile(base + ".out", hasOut);
-    const std::string expectedErr = readFile(base + ".err", hasErr);
-
+bool updating() {
     const char* update = std::getenv("KFDTOPO_UPDATE_GOLDEN");
-    if (update != nullptr && std::string_view(update) == "1") {
-        writeFile(base + ".out", result.out);
+    return update != nullptr && std::string_view(update) == "1";
+}
+
+class Golden : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(Golden, OutputMatchesExpectedFiles) {
+    const GoldenCase& golden = GetParam();
+    const std::string base = dataPath(golden.name) + (golden.tool == "export" ? ".export" : "");
+    const std::string outPath = base + (golden.tool == "export" ? ".json" : ".out");
+    const ProcessResult result =
+        runCase(golden.tool, topologyOf(golden.name), argumentsOf(golden.name));
+
+    if (updating()) {
+        writeFile(outPath, result.out);
         if (result.err.empty()) {
             unlink((base + ".err").c_str());
         } else {
             writeFile(base + ".err", result.err);
         }
-        GTEST_SKIP() << "golden files rewritten";
+        GTEST_SKIP() << "expected files rewritten: review them line by line";
     }
-
-    ASSERT_TRUE(hasOut) << base << ".out is missing";
+    bool hasOut = false;
+    const std::string expectedOut = readFile(outPath, &hasOut);
+    const std::string expectedErr = readFile(base + ".err");
+    ASSERT_TRUE(hasOut) << outPath << " is missing";
     EXPECT_EQ(result.exitStatus, golden.exitStatus) << golden.purpose;
     EXPECT_TRUE(result.out == expectedOut)
         << golden.purpose << ": stdout " << firstDifference(expectedOut, result.out);
@@ -120,24 +147,57 @@ TEST_P(GoldenTest, OutputMatchesGolden) {
         << golden.purpose << ": stderr " << firstDifference(expectedErr, result.err);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, GoldenTest, ::testing::ValuesIn(goldenCases),
-                         [](const ::testing::TestParamInfo<GoldenCase>& param) {
-                             std::string name;
-                             for (char c : param.param.name) {
-                                 name += (c == '-' || c == '/') ? '_' : c;
-                             }
-                             return name;
-                         });
-
-TEST(Kfdtopo, RefusesAnyArgumentWithoutOpeningKfd) {
-    // A fault on open would show on stderr if the tool opened KFD.
-    for (const std::string& argument : {std::string("--help"), std::string()}) {
-        const ProcessResult result = runKfdtopoOnSim("fault-open.json", {argument});
-        EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, "No arguments expected!\n");
-    }
+// The report cases whose topology loads, without arguments.
+std::vector<GoldenCase> roundTripCases() {
+    std::vector<GoldenCase> cases = loadCases();
+    cases.erase(std::remove_if(cases.begin(), cases.end(),
+                               [](const GoldenCase& golden) {
+                                   return golden.tool != "kfdtopo" ||
+                                          fs::exists(dataPath(golden.name + ".args")) ||
+                                          fs::exists(dataPath(golden.name + ".topology")) ||
+                                          golden.name.rfind("bad-", 0) == 0;
+                               }),
+                cases.end());
+    return cases;
 }
+
+class RoundTrip : public ::testing::TestWithParam<GoldenCase> {};
+
+// Exported and replayed, a report case prints the same; the export of the export is the same.
+TEST_P(RoundTrip, ExportReplaysTheSameReport) {
+    const GoldenCase& golden = GetParam();
+    char pattern[] = "/tmp/kfdtopo-export-XXXXXX";
+    const int fd = mkstemp(pattern);
+    ASSERT_NE(fd, -1);
+    close(fd);
+    const std::string exported(pattern);
+
+    const ProcessResult original = runCase("kfdtopo", topologyOf(golden.name), {});
+    const ProcessResult first = runCase("export", topologyOf(golden.name), {});
+    writeFile(exported, first.out);
+    const ProcessResult replayed = runCase("kfdtopo", exported, {});
+    const ProcessResult second = runCase("export", exported, {});
+    unlink(exported.c_str());
+
+    EXPECT_EQ(replayed.exitStatus, original.exitStatus);
+    EXPECT_TRUE(replayed.out == original.out)
+        << "stdout of the replay: " << firstDifference(original.out, replayed.out);
+    EXPECT_TRUE(replayed.err == original.err)
+        << "stderr of the replay: " << firstDifference(original.err, replayed.err);
+    EXPECT_TRUE(second.out == first.out)
+        << "export of the export: " << firstDifference(first.out, second.out);
+}
+
+std::string caseName(const ::testing::TestParamInfo<GoldenCase>& param) {
+    std::string name = param.param.tool + "_" + param.param.name;
+    std::replace_if(
+        name.begin(), name.end(),
+        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Golden, ::testing::ValuesIn(loadCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(Cases, RoundTrip, ::testing::ValuesIn(roundTripCases()), caseName);
 
 TEST(Kfdtopo, RealLibraryWithoutKfdDeviceFailsToOpen) {
     if (access("/dev/kfd", F_OK) == 0) {
