@@ -128,7 +128,11 @@ TEST_P(Golden, OutputMatchesExpectedFiles) {
         runCase(golden.tool, topologyOf(golden.name), argumentsOf(golden.name));
 
     if (updating()) {
-        writeFile(outPath, result.out);
+        if (result.out.empty() && golden.exitStatus != 0) {
+            unlink(outPath.c_str());
+        } else {
+            writeFile(outPath, result.out);
+        }
         if (result.err.empty()) {
             unlink((base + ".err").c_str());
         } else {
@@ -139,7 +143,8 @@ TEST_P(Golden, OutputMatchesExpectedFiles) {
     bool hasOut = false;
     const std::string expectedOut = readFile(outPath, &hasOut);
     const std::string expectedErr = readFile(base + ".err");
-    ASSERT_TRUE(hasOut) << outPath << " is missing";
+    // A failing case may leave stdout empty and its expected file out.
+    ASSERT_TRUE(hasOut || golden.exitStatus != 0) << outPath << " is missing";
     EXPECT_EQ(result.exitStatus, golden.exitStatus) << golden.purpose;
     EXPECT_TRUE(result.out == expectedOut)
         << golden.purpose << ": stdout " << firstDifference(expectedOut, result.out);
