@@ -1,13 +1,10 @@
-// Fixture fuzzer: arbitrary bytes as a kfdsim fixture; each accepted one runs the whole report.
-#include <algorithm>
+// Fixture fuzzer: arbitrary bytes as a kfdsim fixture; each accepted one runs the whole report
+// in process, where a crash, sanitizer report, leak or hang fails the run.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
-#include <iostream>
-#include <iterator>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <utility>
 
@@ -20,7 +17,6 @@
 #include "sim/api/hsakmt_api.h"
 #include "sim/fixture/json_fixture.h"
 #include "sim/topology.h"
-#include "tests/random/report_structure.h"
 #include "tests/support/stdout_capture.h"
 
 namespace {
@@ -46,37 +42,6 @@ bool smallEnough(const Topology& topology) {
             if (count > largestCount && count <= int32Max) {
                 return false;
             }
-        }
-    }
-    return true;
-}
-
-// Whether the report of `topology` must come out complete and without error lines: no faults,
-// every node that NumNodes announces, counts the report can allocate, and names that convert
-// and stay on their line.
-bool completeReportExpected(const Topology& topology) {
-    if (!topology.faults.empty() || topology.system.NumNodes > topology.nodes.size()) {
-        return false;
-    }
-    for (const TopologyNode& node : topology.nodes) {
-        const HsaNodeProperties& p = node.properties;
-        if (p.NumMemoryBanks > int32Max || p.NumIOLinks > int32Max) {
-            return false;
-        }
-        const HSAuint16* units = std::begin(p.MarketingName);
-        const HSAuint16* unitsEnd = std::find(units, std::end(p.MarketingName), HSAuint16{0});
-        for (const HSAuint16* unit = units; unit != unitsEnd; ++unit) {
-            const bool high = *unit >= 0xD800 && *unit <= 0xDBFF;
-            const bool low = *unit >= 0xDC00 && *unit <= 0xDFFF;
-            const bool lowNext = unit + 1 != unitsEnd && unit[1] >= 0xDC00 && unit[1] <= 0xDFFF;
-            if (*unit == '\n' || low || (high && !lowNext)) {
-                return false;
-            }
-            unit += high ? 1 : 0;
-        }
-        const HSAuint8* bytesEnd = std::find(std::begin(p.AMDName), std::end(p.AMDName), 0);
-        if (std::find(std::begin(p.AMDName), bytesEnd, '\n') != bytesEnd) {
-            return false;
         }
     }
     return true;
@@ -110,29 +75,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!smallEnough(*topology)) {
         return 0;
     }
-    const bool mustComplete = completeReportExpected(*topology);
     serveAtNextOpen(std::move(*topology));
-    std::string report;
-    std::optional<std::string> failure;
     {
         const StdoutCapture capture;
         try {
             runReport();
-        } catch (const std::exception& runFailure) {
-            failure = runFailure.what();  // kfdtopo prints it and exits non-zero
+        } catch (const std::exception&) {
+            // kfdtopo prints a run-level failure and exits non-zero
         }
-        report = capture.text();
     }
     // After a run-level failure KFD may still be open; each input starts closed.
     static_cast<void>(hsaKmtCloseKFD());
-    if (mustComplete) {
-        const std::string problem =
-            failure ? "run-level failure: " + *failure : reportStructureProblem(report);
-        if (!problem.empty()) {
-            std::cerr << "report of an input without faults breaks its structure: " << problem
-                      << "\n";
-            std::abort();
-        }
-    }
     return 0;
 }

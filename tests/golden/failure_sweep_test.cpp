@@ -1,9 +1,9 @@
-// Failure sweep: every libhsakmt call fails in turn, per node, with several statuses.
-#include <array>
+// Failure sweep: every libhsakmt call fails in turn, on every node, with several statuses; the
+// expected report is the fault-free one cut or mended where the failure lands.
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
-#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -14,284 +14,166 @@
 #include "tests/support/process.h"
 
 namespace {
-constexpr std::array<int, 6> statuses{1, 5, 20, -1, 2147483647, -2147483647 - 1};
-constexpr std::string_view baseFixture = "sweep";
-constexpr int runFailureExit = 2;
+constexpr int statuses[] = {1, 5, 20, -1, 2147483647, -2147483647 - 1};
 
-using Lines = std::vector<std::string>;
+using Lines = std::vector<std::string>;  // each with its line end
 
-Lines splitLines(const std::string& text) {
-    Lines lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end - start + 1));
-        start = end + 1;
-    }
-    return lines;
+std::string message(int status, const std::string& action) {
+    return "HSAKMT Error " + std::to_string(status) + ": Could not " + action;
 }
 
-std::string joinLines(const Lines& lines) {
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line;
-    }
-    return text;
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+std::string fault(const std::string& call, int status, int node = -1) {
+    return R"({ "call": ")" + call + (node < 0 ? "" : R"(", "node": )" + std::to_string(node)) +
+           (node < 0 ? R"(", "status": )" : R"(, "status": )") + std::to_string(status) + " }";
 }
 
 bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string message(int status, const std::string& action) {
-    return "HSAKMT Error " + std::to_string(status) + ": Could not " + action;
-}
-
-std::string errorLine(int level, int status, const std::string& action) {
-    return std::string(4 * static_cast<std::size_t>(level), ' ') + errorPrefix +
-           message(status, action) + "\n";
-}
-
-// The report of the fault-free run, cut where the rules of each failure cut it.
-class Report {
-  public:
-    explicit Report(Lines reportLines) : lines(std::move(reportLines)) {}
-
-    std::size_t nodeCount() const {
-        std::size_t count = 0;
-        for (const std::string& line : lines) {
-            count += startsWith(line, bold + "Node ") ? 1 : 0;
-        }
-        return count;
-    }
-
-    // Lines [0, end of node's title line].
-    Lines upToNodeTitle(std::size_t node) const {
-        const std::size_t title = nodeTitle(node);
-        return Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(title) + 1);
-    }
-
-    Lines firstLines(std::size_t count) const {
-        return Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(count));
-    }
-
-    const Lines& all() const { return lines; }
-
-    // The node's property line that starts with label, as printed.
-    std::string property(std::size_t node, const std::string& label) const {
-        for (std::size_t i = nodeTitle(node) + 1; i < nodeEnd(node); ++i) {
-            if (startsWith(lines[i], "    " + label)) {
-                return lines[i].substr(4 + label.size(), lines[i].size() - 5 - label.size());
-            }
-        }
-        return "";
-    }
-
-    // The report with the node's sections whose titles start with titlePrefix (and their
-    // lines) replaced by one line; unchanged when the node has no such section.
-    Lines replaceSections(std::size_t node, const std::string& titlePrefix,
-                          const std::string& replacement) const {
-        std::size_t first = 0;
-        std::size_t last = 0;
-        for (std::size_t i = nodeTitle(node) + 1; i < nodeEnd(node); ++i) {
-            if (startsWith(lines[i], "    " + bold + titlePrefix)) {
-                first = first == 0 ? i : first;
-                last = i + 1;
-                while (last < nodeEnd(node) && startsWith(lines[last], "        ")) {
-                    ++last;
-                }
-            }
-        }
-        Lines result = lines;
-        if (first == 0) {
-            return result;
-        }
-        result.erase(result.begin() + static_cast<std::ptrdiff_t>(first),
-                     result.begin() + static_cast<std::ptrdiff_t>(last));
-        result.insert(result.begin() + static_cast<std::ptrdiff_t>(first), replacement);
-        return result;
-    }
-
-    // The report with a line inserted right after the node's line that starts with label.
-    Lines insertAfter(std::size_t node, const std::string& label,
-                      const std::string& inserted) const {
-        Lines result = lines;
-        for (std::size_t i = nodeTitle(node) + 1; i < nodeEnd(node); ++i) {
-            if (startsWith(lines[i], "    " + label)) {
-                result.insert(result.begin() + static_cast<std::ptrdiff_t>(i) + 1, inserted);
-                break;
-            }
-        }
-        return result;
-    }
-
-    Lines replaceLine(std::size_t node, const std::string& label,
-                      const std::string& replacement) const {
-        Lines result = lines;
-        for (std::size_t i = nodeTitle(node) + 1; i < nodeEnd(node); ++i) {
-            if (startsWith(lines[i], "    " + label)) {
-                result[i] = replacement;
-            }
-        }
-        return result;
-    }
-
-  private:
-    std::size_t nodeTitle(std::size_t node) const {
-        const std::string title = titleLine("Node " + std::to_string(node));
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            if (lines[i] == title) {
-                return i;
-            }
-        }
-        ADD_FAILURE() << "no title of node " << node;
-        return 0;
-    }
-
-    std::size_t nodeEnd(std::size_t node) const {
-        std::size_t end = nodeTitle(node) + 1;
-        while (end < lines.size() && !startsWith(lines[end], bold)) {
-            ++end;
-        }
-        return end;
-    }
-
-    Lines lines;
-};
-
-struct Expected {
-    int exitStatus;
-    Lines out;
-    std::string err;
-};
-
 class FailureSweep : public ::testing::Test {
   protected:
     void SetUp() override {
-        const ProcessResult clean = runKfdtopoOnSim(std::string(baseFixture) + ".json");
+        std::ifstream in(std::string(testDataDir) + "/sweep.json", std::ios::binary);
+        fixture.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        const ProcessResult clean = runKfdtopoOnSim("sweep.json");
         ASSERT_EQ(clean.exitStatus, 0);
-        ASSERT_EQ(clean.err, "");
-        base = splitLines(clean.out);
-        ASSERT_GE(Report(base).nodeCount(), 3u);
+        for (std::size_t at = 0; at < clean.out.size();) {
+            const std::size_t end = clean.out.find('\n', at) + 1;
+            base.push_back(clean.out.substr(at, end - at));
+            at = end;
+        }
+        for (const std::string& line : base) {
+            nodes += startsWith(line, bold + "Node ") ? 1 : 0;
+        }
+        ASSERT_GE(nodes, 3);
     }
 
-    // Runs kfdtopo on the base fixture with the given fault entries added.
-    ProcessResult runWithFaults(const std::string& faults) {
-        std::string fixture =
-            readText(std::string(testDataDir) + "/" + std::string(baseFixture) + ".json");
-        fixture.erase(fixture.rfind('}'));
-        fixture += ", \"faults\": [" + faults + "] }\n";
-        // One file per process: the sweep's tests may run in parallel.
+    // Runs kfdtopo on the sweep's machine with the given faults and checks what it prints.
+    void check(const std::string& faults, int exitStatus, const Lines& out,
+               const std::string& err) {
+        std::string text = fixture.substr(0, fixture.rfind('}'));
+        text += ", \"faults\": [" + faults + "] }\n";
         const std::string path =
             ::testing::TempDir() + "kfdtopo-sweep-" + std::to_string(getpid()) + ".json";
-        std::ofstream(path, std::ios::binary) << fixture;
-        ProcessResult result = runKfdtopoOnSim(path);
+        std::ofstream(path, std::ios::binary) << text;
+        const ProcessResult result = runKfdtopoOnSim(path);
         std::remove(path.c_str());
+        std::string expected;
+        for (const std::string& line : out) {
+            expected += line;
+        }
+        EXPECT_EQ(result.exitStatus, exitStatus) << faults;
+        EXPECT_EQ(result.out, expected) << faults;
+        EXPECT_EQ(result.err, err) << faults;
+    }
+
+    // Index of the node's title line and of the line after its section.
+    std::size_t title(int node) const {
+        std::size_t at = 0;
+        while (at < base.size() && base[at] != titleLine("Node " + std::to_string(node))) {
+            ++at;
+        }
+        return at;
+    }
+    std::size_t end(int node) const {
+        std::size_t at = title(node) + 1;
+        while (at < base.size() && !startsWith(base[at], bold)) {
+            ++at;
+        }
+        return at;
+    }
+
+    // The report with the node's sections whose titles start with prefix, or else its line
+    // after the one that starts with after (none: no change), replaced by one line.
+    Lines mended(int node, const std::string& prefix, const std::string& line,
+                 const std::string& after = "") const {
+        Lines result = base;
+        std::size_t first = 0;
+        std::size_t last = 0;
+        for (std::size_t i = title(node) + 1; i < end(node); ++i) {
+            if (startsWith(base[i], "    " + bold + prefix)) {
+                first = first == 0 ? i : first;
+                for (last = i + 1; last < end(node) && startsWith(base[last], "        ");) {
+                    ++last;
+                }
+            } else if (first == 0 && !after.empty() && startsWith(base[i], "    " + after)) {
+                first = last = i + 1;
+            }
+        }
+        if (first != 0) {
+            result.erase(result.begin() + static_cast<std::ptrdiff_t>(first),
+                         result.begin() + static_cast<std::ptrdiff_t>(last));
+            result.insert(result.begin() + static_cast<std::ptrdiff_t>(first), line);
+        }
         return result;
     }
 
-    void check(const std::string& faults, const Expected& expected, const std::string& what) {
-        const ProcessResult result = runWithFaults(faults);
-        EXPECT_EQ(result.exitStatus, expected.exitStatus) << what;
-        EXPECT_EQ(result.out, joinLines(expected.out)) << what;
-        EXPECT_EQ(result.err, expected.err) << what;
+    // The node's line that starts with label, as an index (end(node) when there is none).
+    std::size_t find(int node, const std::string& label) const {
+        std::size_t at = title(node) + 1;
+        while (at < end(node) && !startsWith(base[at], "    " + label)) {
+            ++at;
+        }
+        return at;
     }
 
-    static std::string fault(const std::string& call, int status) {
-        return R"({ "call": ")" + call + R"(", "status": )" + std::to_string(status) + " }";
+    bool nonZero(int node, const std::string& label) const {
+        return base[find(node, label)] != "    " + label + "0\n";
     }
 
-    static std::string nodeFault(const std::string& call, std::size_t node, int status) {
-        return R"({ "call": ")" + call + R"(", "node": )" + std::to_string(node) +
-               R"(, "status": )" + std::to_string(status) + " }";
-    }
-
+    std::string fixture;
     Lines base;
+    int nodes = 0;
 };
 
 TEST_F(FailureSweep, RunLevelCallsEndTheRunKeepingTheReportSoFar) {
-    const Report report(base);
     for (int status : statuses) {
-        const std::string what = "status " + std::to_string(status);
-        check(fault("hsaKmtOpenKFD", status),
-              {runFailureExit, {}, message(status, "open KFD") + "\n"}, "open, " + what);
-        check(fault("hsaKmtGetVersion", status),
-              {runFailureExit, report.firstLines(1), message(status, "get HSAKMT version") + "\n"},
-              "version, " + what);
-        check(fault("hsaKmtAcquireSystemProperties", status),
-              {runFailureExit, report.firstLines(2),
-               message(status, "acquire system properties") + "\n"},
-              "acquire, " + what);
+        check(fault("hsaKmtOpenKFD", status), 2, {}, message(status, "open KFD") + "\n");
+        check(fault("hsaKmtGetVersion", status), 2, {base[0]},
+              message(status, "get HSAKMT version") + "\n");
+        check(fault("hsaKmtAcquireSystemProperties", status), 2, {base[0], base[1]},
+              message(status, "acquire system properties") + "\n");
         // After a failed release, close is not called: its own fault would show.
         check(fault("hsaKmtReleaseSystemProperties", status) + ", " + fault("hsaKmtCloseKFD", 99),
-              {runFailureExit, report.all(), message(status, "release system properties") + "\n"},
-              "release, " + what);
-        check(fault("hsaKmtCloseKFD", status),
-              {runFailureExit, report.all(), message(status, "close KFD") + "\n"},
-              "close, " + what);
-    }
-}
-
-TEST_F(FailureSweep, NodePropertiesFailureLeavesOnlyTheNodeTitle) {
-    const Report report(base);
-    for (int status : statuses) {
-        for (std::size_t node = 0; node < report.nodeCount(); ++node) {
+              2, base, message(status, "release system properties") + "\n");
+        check(fault("hsaKmtCloseKFD", status), 2, base, message(status, "close KFD") + "\n");
+        for (int node = 0; node < nodes; ++node) {
             // Nothing runs after it: a release fault would show on stderr.
-            check(nodeFault("hsaKmtGetNodeProperties", node, status) + ", " +
+            check(fault("hsaKmtGetNodeProperties", status, node) + ", " +
                       fault("hsaKmtReleaseSystemProperties", 99),
-                  {runFailureExit, report.upToNodeTitle(node),
-                   message(status, "get node properties") + "\n"},
-                  "node " + std::to_string(node) + ", status " + std::to_string(status));
+                  2,
+                  Lines(base.begin(), base.begin() + static_cast<std::ptrdiff_t>(title(node)) + 1),
+                  message(status, "get node properties") + "\n");
         }
     }
 }
 
 TEST_F(FailureSweep, GuardedNodeQueriesBecomeOneErrorLineAndTheReportGoesOn) {
-    const Report report(base);
     for (int status : statuses) {
-        for (std::size_t node = 0; node < report.nodeCount(); ++node) {
-            const std::string what =
-                "node " + std::to_string(node) + ", status " + std::to_string(status);
-            check(nodeFault("hsaKmtGetClockCounters", node, status),
-                  {0,
-                   report.replaceLine(node, "System clock frequency: ",
-                                      errorLine(1, status, "get clock counters")),
-                   ""},
-                  "clock, " + what);
-
+        for (int node = 0; node < nodes; ++node) {
+            auto error = [status](const std::string& action) {
+                return "    " + errorPrefix + message(status, action) + "\n";
+            };
+            const std::string clock = "System clock frequency: ";
+            Lines clockFailed = base;
+            clockFailed[find(node, clock)] = error("get clock counters");
+            check(fault("hsaKmtGetClockCounters", status, node), 0, clockFailed, "");
             // The bank query is made for every node, also without banks.
-            const std::string bankError = errorLine(1, status, "get node memory properties");
-            Lines banks = report.replaceSections(node, "Memory ", bankError);
-            if (banks == report.all()) {
-                banks = report.insertAfter(node, "System clock frequency: ", bankError);
-            }
-            check(nodeFault("hsaKmtGetNodeMemoryProperties", node, status), {0, banks, ""},
-                  "banks, " + what);
-
+            check(fault("hsaKmtGetNodeMemoryProperties", status, node), 0,
+                  mended(node, "Memory ", error("get node memory properties"), clock), "");
             // Links only where the node has some, counters only on GPU nodes.
-            const bool hasLinks = report.property(node, "IO links: ") != "0";
-            check(nodeFault("hsaKmtGetNodeIoLinkProperties", node, status),
-                  {0,
-                   hasLinks
-                       ? report.replaceSections(node, "IO Link ",
-                                                errorLine(1, status, "get node IO link properties"))
-                       : report.all(),
-                   ""},
-                  "links, " + what);
-            const bool hasSimds = report.property(node, "GPU SIMDs: ") != "0";
-            check(nodeFault("hsaKmtPmcGetCounterProperties", node, status),
-                  {0,
-                   hasSimds ? report.replaceSections(
-                                  node, "Performance Counters",
-                                  errorLine(1, status, "get node performance counter properties"))
-                            : report.all(),
-                   ""},
-                  "counters, " + what);
+            check(fault("hsaKmtGetNodeIoLinkProperties", status, node), 0,
+                  nonZero(node, "IO links: ")
+                      ? mended(node, "IO Link ", error("get node IO link properties"))
+                      : base,
+                  "");
+            check(fault("hsaKmtPmcGetCounterProperties", status, node), 0,
+                  nonZero(node, "GPU SIMDs: ")
+                      ? mended(node, "Performance Counters",
+                               error("get node performance counter properties"))
+                      : base,
+                  "");
         }
     }
 }
