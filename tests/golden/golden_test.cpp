@@ -92,10 +92,15 @@ std::vector<std::string> argumentsOf(const std::string& name) {
     return given ? lines(text) : std::vector<std::string>{};
 }
 
+// Runs kfdtopo, kfdtopo-export ("export") or kfdtopo with stderr into stdout ("merged").
 ProcessResult runCase(const std::string& tool, const std::string& topology,
-                      const std::vector<std::string>& args) {
-    const std::string binary(tool == "export" ? exporterBinary : kfdtopoBinary);
-    return runProcess(binary, args,
+                      std::vector<std::string> args) {
+    std::string program(tool == "export" ? exporterBinary : kfdtopoBinary);
+    if (tool == "merged") {
+        args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" 2>&1", program});
+        program = "/bin/sh";
+    }
+    return runProcess(program, args,
                       {"KFDSIM_TOPOLOGY=" + topology, "LD_LIBRARY_PATH=" + std::string(kfdsimDir)},
                       std::string(testDataDir));
 }
@@ -122,7 +127,8 @@ class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(Golden, OutputMatchesExpectedFiles) {
     const GoldenCase& golden = GetParam();
-    const std::string base = dataPath(golden.name) + (golden.tool == "export" ? ".export" : "");
+    const std::string base =
+        dataPath(golden.name) + (golden.tool == "kfdtopo" ? "" : "." + golden.tool);
     const std::string outPath = base + (golden.tool == "export" ? ".json" : ".out");
     const ProcessResult result =
         runCase(golden.tool, topologyOf(golden.name), argumentsOf(golden.name));
