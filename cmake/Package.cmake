@@ -6,7 +6,8 @@ set(CPACK_PACKAGE_NAME kfdtopo)
 set(CPACK_PACKAGE_VENDOR "kfdtopo developers")
 set(CPACK_PACKAGE_CONTACT "kfdtopo developers <kfdtopo@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "print the compute topology that the AMD KFD driver exposes")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+# Below the summary line, which CPack puts first.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "kfdtopo prints every property that the AMD kernel compute driver reports through\n"
     "libhsakmt for each CPU and GPU node: clocks, memory banks, IO links and performance\n"
     "counters. kfdtopo-export writes the same answers as a fixture that replays them.")
