@@ -11,7 +11,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 deps="$repo/build/deps"
 header_release=trixie
-packages=(g++ cmake make binutils valgrind hyperfine python3 libhsakmt-dev nlohmann-json3-dev libgtest-dev clang libclang-rt-14-dev)
+packages=(g++ cmake make dpkg-dev binutils valgrind hyperfine python3 libhsakmt-dev nlohmann-json3-dev libgtest-dev clang libclang-rt-14-dev)
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then

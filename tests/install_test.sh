@@ -10,6 +10,9 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 test -x "$prefix/bin/kfdtopo" || { echo "bin/kfdtopo not installed"; exit 1; }
 test -s "$prefix/share/man/man1/kfdtopo.1" || { echo "man page not installed"; exit 1; }
+for doc in share/man/man1/kfdtopo-export.1 share/doc/kfdtopo/fixtures.md; do
+    test -s "$prefix/$doc" || { echo "$doc not installed"; exit 1; }
+done
 mkdir -p "$prefix/lib"
 cp "$sim" "$prefix/lib/libhsakmt.so.1"
 

@@ -216,8 +216,12 @@ TEST(Kfdtopo, RealLibraryWithoutKfdDeviceFailsToOpen) {
     }
     const ProcessResult result =
         runProcess(std::string(kfdtopoBinary), {}, {"LD_LIBRARY_PATH", "KFDSIM_TOPOLOGY"});
-    EXPECT_NE(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, 2);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "HSAKMT Error 20: Could not open KFD\n");
+    // The failure's line, then two lines on what /dev shows.
+    EXPECT_EQ(result.err.rfind("HSAKMT Error 20: Could not open KFD\n/dev/kfd does not exist", 0),
+              0u)
+        << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 3) << result.err;
 }
 }  // namespace
