@@ -66,8 +66,15 @@ CounterBlock counterBlock(const CounterBlockRow& row) {
     counter.CounterMask = row.mask;
     counter.Flags.Value = row.flags;
     counter.BlockIndex = row.blockIndex;
-    for (std::size_t run = row.firstRun; run < row.firstRun + row.runCount; ++run) {
-        for (HSAuint64 id = counterIdRuns[run].first; id <= counterIdRuns[run].last; ++id) {
+    const IdRun* first = counterIdRuns + row.firstRun;
+    const IdRun* last = first + row.runCount;
+    std::size_t count = 0;
+    for (const IdRun* run = first; run != last; ++run) {
+        count += run->last - run->first + 1;
+    }
+    block.counters.reserve(count);
+    for (const IdRun* run = first; run != last; ++run) {
+        for (HSAuint64 id = run->first; id <= run->last; ++id) {
             counter.CounterId = id;
             block.counters.push_back(counter);
         }
