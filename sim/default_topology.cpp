@@ -179,8 +179,8 @@ TopologyNode gpuNode() {
 
     node.clock.GPUClockCounter = 417092487;
     node.clock.CPUClockCounter = 4170924871305;
-    node.clock.SystemClockCounter = 417092486;
-    node.clock.SystemClockFrequencyHz = 100000000;
+    node.clock.SystemClockCounter = 4170924869721;
+    node.clock.SystemClockFrequencyHz = 1000000000;
 
     // The HBM3 framebuffer, then the apertures the library adds for a GPU.
     node.memBanks.push_back(
@@ -188,6 +188,8 @@ TopologyNode gpuNode() {
     node.memBanks.push_back(memoryBank(HSA_HEAPTYPE_GPU_LDS, 0x10000, 0, 0, 0x1000000000000));
     node.memBanks.push_back(
         memoryBank(HSA_HEAPTYPE_GPU_SCRATCH, 0x100000000, 0, 0, 0x2000000000000));
+    node.memBanks.push_back(
+        memoryBank(HSA_HEAPTYPE_DEVICE_SVM, 0x7fffffffffff + 1 - 0x200000, 0, 0, 0x200000));
     node.memBanks.push_back(memoryBank(HSA_HEAPTYPE_MMIO_REMAP, 0x1000, 0, 0, 0x7f1a4c3fe000));
     node.ioLinks.push_back(pcieLink(1, 0, linkOverride));
     countRecords(node);

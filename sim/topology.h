@@ -40,6 +40,7 @@ struct TopologyNode {
     std::vector<HsaMemoryProperties> memBanks;
     std::vector<HsaIoLinkProperties> ioLinks;
     std::optional<CounterSet> counters;  // none: the counter query hands back no record
+    HSAint32 counterStatus = 0;          // not 0: the counter query fails with this status
 };
 
 /// An injected failure: calls of `call` (for `node` only, when given) return `status`.
@@ -55,6 +56,8 @@ struct Topology {
     HsaSystemProperties system{};
     std::vector<TopologyNode> nodes;
     std::vector<Fault> faults;
+    // The bank query refuses a NULL array even for a count of 0, as the real library does.
+    bool nullBankArrayRefused = false;
 };
 
 /// The status of the first fault that matches `call`, if any. Entries with a node match only

@@ -1,7 +1,6 @@
 // Counter record builder: the header's structs copied into one buffer at their packed offsets.
 #include "sim/api/counter_record.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -22,7 +21,7 @@ std::vector<std::byte> buildCounterRecord(const CounterSet& counters) {
     for (const CounterBlock& block : counters.blocks) {
         size += blockHeaderSize + block.counters.size() * sizeof(HsaCounter);
     }
-    std::vector<std::byte> bytes(std::max(size + sizeof(HsaCounter), sizeof(HsaCounterProperties)));
+    std::vector<std::byte> bytes(size);
 
     HsaCounterProperties record{};
     record.NumBlocks = static_cast<HSAuint32>(counters.blocks.size());

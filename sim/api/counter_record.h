@@ -8,6 +8,6 @@
 
 /// The bytes of the HsaCounterProperties record for `counters`, laid out as the header lays
 /// it out (4-byte packing, blocks and their counters back to back). The buffer comes from
-/// operator new, so it is aligned for the record; it ends with zero slack so that copying a
-/// fixed-size header struct from any block never reads past it.
+/// operator new, so it is aligned for the record; it is exactly as long as the record, as the
+/// library allocates it, so that a read past its end shows under AddressSanitizer.
 std::vector<std::byte> buildCounterRecord(const CounterSet& counters);

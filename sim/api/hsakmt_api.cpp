@@ -201,6 +201,9 @@ HSAKMT_STATUS HSAKMTAPI hsaKmtGetNodeMemoryProperties(HSAuint32 NodeId, HSAuint3
     return onNode(
         KfdCall::GetNodeMemoryProperties, NodeId, MemoryProperties != nullptr || NumBanks == 0,
         [&](Session& session, HSAuint32 node) {
+            if (MemoryProperties == nullptr && session.topology.nullBankArrayRefused) {
+                return HSAKMT_STATUS_INVALID_PARAMETER;
+            }
             copyRecords(session.topology.nodes[node].memBanks, NumBanks, MemoryProperties);
             return HSAKMT_STATUS_SUCCESS;
         });
@@ -220,6 +223,9 @@ HSAKMT_STATUS HSAKMTAPI hsaKmtPmcGetCounterProperties(HSAuint32 NodeId,
                                                       HsaCounterProperties** CounterProperties) {
     return onNode(KfdCall::PmcGetCounterProperties, NodeId, CounterProperties != nullptr,
                   [&](Session& session, HSAuint32 node) {
+                      if (const HSAint32 refused = session.topology.nodes[node].counterStatus) {
+                          return toStatus(refused);
+                      }
                       std::optional<std::vector<std::byte>>& record = session.counterRecords[node];
                       if (record) {
                           *CounterProperties =

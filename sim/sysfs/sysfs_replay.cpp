@@ -19,7 +19,9 @@
 
 #include "sim/fixture/json_document.h"
 #include "sim/fixture/json_fixture.h"
+#include "sim/sysfs/gpu_apertures.h"
 #include "sim/sysfs/sysfs_properties.h"
+#include "sim/tables/library_tables.h"
 
 namespace {
 
@@ -124,32 +126,6 @@ constexpr KeyField<HsaSystemProperties> systemKeys[] = {
 };
 static_assert(std::size(systemKeys) == 3);
 // clang-format on
-
-struct GfxVersion {
-    HSAuint32 major = 0;
-    HSAuint32 minor = 0;
-    HSAuint32 stepping = 0;
-};
-
-// Devices of the library's built-in table whose id, version and name are known here; the table
-// wins over gfx_target_version up to gfx10 and names the device.
-struct KnownDevice {
-    HSAuint16 deviceId;
-    GfxVersion version;
-    std::string_view name;
-};
-
-// clang-format off
-constexpr KnownDevice knownDevices[] = {
-    {0x6860, {9, 0, 0},  "Vega10"},
-    {0x7408, {9, 0, 10}, "Aldebaran"},
-    {0x740C, {9, 0, 10}, "Aldebaran"},
-    {0x740F, {9, 0, 10}, "Aldebaran"},
-    {0x7410, {9, 0, 10}, "Aldebaran"},
-    {0x73BF, {10, 3, 0}, "SIENNA_CICHLID"},
-};
-// clang-format on
-static_assert(std::size(knownDevices) == 6);
 
 constexpr HSAuint32 sgprSizePerCU = 0x4000;
 
@@ -293,10 +269,8 @@ std::optional<GfxVersion> gfxVersion(const NodeFile& file, std::string& name) {
     const GfxVersion decoded{static_cast<HSAuint32>(target / 10000 % 100),
                              static_cast<HSAuint32>(target / 100 % 100),
                              static_cast<HSAuint32>(target % 100)};
-    const auto known =
-        std::find_if(std::begin(knownDevices), std::end(knownDevices),
-                     [&](const KnownDevice& d) { return d.deviceId == file.properties.DeviceId; });
-    if (known != std::end(knownDevices) && decoded.major <= 10) {
+    const DeviceRow* known = findDevice(file.properties.DeviceId);
+    if (known != nullptr && decoded.major <= 10) {
         name = known->name;
         return known->version;
     }
@@ -312,8 +286,8 @@ std::optional<GfxVersion> gfxVersion(const NodeFile& file, std::string& name) {
     return decoded;
 }
 
-// Fields the library derives for nodes with SIMDs.
-void deriveGpuFields(const NodeFile& file, HsaNodeProperties& p) {
+// Fields the library derives for nodes with SIMDs; the version, when there is one.
+std::optional<GfxVersion> deriveGpuFields(const NodeFile& file, HsaNodeProperties& p) {
     if (p.NumArrays != 0) {
         p.NumShaderBanks = static_cast<HSAuint32>(file.arrayCount / p.NumArrays);
     }
@@ -321,12 +295,27 @@ void deriveGpuFields(const NodeFile& file, HsaNodeProperties& p) {
         p.NumXcc = 1;
     }
     std::string name;
-    if (const std::optional<GfxVersion> version = gfxVersion(file, name)) {
+    const std::optional<GfxVersion> version = gfxVersion(file, name);
+    if (version) {
         p.EngineId.Value = (p.EngineId.Value & 0x3FF) | (version->major & 0x3F) << 10 |
                            (version->minor & 0xFF) << 16 | (version->stepping & 0xFF) << 24;
         p.VGPRSizePerCU = vgprSizePerCU(*version);
         p.SGPRSizePerCU = sgprSizePerCU;
         std::copy(name.begin(), name.end(), std::begin(p.AMDName));
+    }
+    return version;
+}
+
+// What the library adds to a GPU node from the kernel's apertures and its own counter tables.
+void addGpuRecords(HSAuint32 node, const std::optional<GfxVersion>& version, TopologyNode& gpu) {
+    const GfxVersion v = version.value_or(GfxVersion{});
+    const std::vector<HsaMemoryProperties> banks =
+        gpuApertureBanks(node, v.major, gpu.properties.LDSSizeInKB);
+    gpu.memBanks.insert(gpu.memBanks.end(), banks.begin(), banks.end());
+    gpu.properties.NumMemoryBanks += static_cast<HSAuint32>(banks.size());
+    gpu.counters = libraryCounters(v, gpu.properties.DeviceId);
+    if (!gpu.counters) {
+        gpu.counterStatus = HSAKMT_STATUS_INVALID_PARAMETER;
     }
 }
 
@@ -342,14 +331,16 @@ TopologyNode readNode(const std::string& nodesDirectory, HSAuint32 node, HSAuint
     if (const std::optional<std::string> gpuId = readTreeFile(gpuIdPath)) {
         p.KFDGpuID = low<HSAuint32>(parseSysfsNumber(*gpuId, gpuIdPath));
     }
-    if (p.NumFComputeCores != 0) {
-        deriveGpuFields(file, p);
-    }
+    const bool gpu = p.NumFComputeCores != 0;
+    const std::optional<GfxVersion> version = gpu ? deriveGpuFields(file, p) : std::nullopt;
     result.memBanks = readBanks(directory, p.NumMemoryBanks);
     readLinks(directory, "io_links", file.ioLinksCount, result.ioLinks);
     readLinks(directory, "p2p_links", file.p2pLinksCount, result.ioLinks);
     p.NumIOLinks = static_cast<HSAuint32>(result.ioLinks.size());
     result.properties = p;
+    if (gpu) {
+        addGpuRecords(node, version, result);
+    }
     // The kernel's nanosecond clock; the counters themselves come from an ioctl.
     result.clock.SystemClockFrequencyHz = 1000000000;
     return result;
@@ -446,6 +437,7 @@ Topology loadSysfsTopology(const std::string& directory) {
 
     Topology topology;
     topology.version = {1, 16};
+    topology.nullBankArrayRefused = true;
     const std::string systemPath = root + "/system_properties";
     if (const std::optional<std::string> system = readTreeFile(systemPath)) {
         applyProperties(*system, systemPath, systemKeys, topology.system);
