@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <system_error>
 #include <type_traits>
@@ -199,6 +200,22 @@ std::string indexPath(const NodeDirectory& directory, std::string_view kind, Val
     return directory.path + "/" + std::string(kind) + "/" + std::to_string(index) + "/properties";
 }
 
+// The numbers that name entries of the node's directory `kind`, so that records announced
+// without a file cost no lookup each.
+std::set<Value> presentIndices(const NodeDirectory& directory, std::string_view kind) {
+    std::set<Value> present;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(directory.path + "/" + std::string(kind), error);
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const std::string name = entries->path().filename().string();
+        if (!name.empty() && name.size() < 20 &&
+            name.find_first_not_of("0123456789") == std::string::npos) {
+            present.insert(std::stoull(name));
+        }
+    }
+    return present;
+}
+
 // Kernels report a handful of banks per node; a count far beyond that is a broken file, which
 // the library could not allocate records for either.
 std::vector<HsaMemoryProperties> readBanks(const NodeDirectory& directory, HSAuint32 count) {
@@ -208,14 +225,17 @@ std::vector<HsaMemoryProperties> readBanks(const NodeDirectory& directory, HSAui
                                    std::to_string(maxListRecords) + " banks kfdsim replays"));
     }
     addRecords(directory, count);
+    const std::set<Value> present = presentIndices(directory, "mem_banks");
     std::vector<HsaMemoryProperties> banks;
-    for (HSAuint32 bank = 0; bank < count; ++bank) {
-        const std::string path = indexPath(directory, "mem_banks", bank);
-        HsaMemoryProperties record{};
-        if (const std::optional<std::string> text = readTreeFile(path)) {
-            applyProperties(*text, path, bankKeys, record);
+    banks.resize(count);
+    for (const Value bank : present) {
+        if (bank >= count) {
+            break;
         }
-        banks.push_back(record);
+        const std::string path = indexPath(directory, "mem_banks", bank);
+        if (const std::optional<std::string> text = readTreeFile(path)) {
+            applyProperties(*text, path, bankKeys, banks[bank]);
+        }
     }
     return banks;
 }
@@ -226,7 +246,12 @@ void readLinks(const NodeDirectory& directory, std::string_view kind, Value coun
                std::vector<HsaIoLinkProperties>& links) {
     const std::size_t room = directory.nodeCount - 1;
     addRecords(directory, static_cast<std::size_t>(std::min<Value>(count, room - links.size())));
+    const std::set<Value> present = presentIndices(directory, kind);
     for (Value index = 0; index < count && links.size() < room; ++index) {
+        if (present.count(index) == 0) {
+            links.emplace_back();
+            continue;
+        }
         const std::string path = indexPath(directory, kind, index);
         const std::optional<std::string> text = readTreeFile(path);
         HsaIoLinkProperties link{};
