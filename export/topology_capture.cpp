@@ -6,10 +6,15 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include <hsakmt/hsakmt.h>
+
+#include "sim/fixture/input_limits.h"
+#include "sim/fixture/json_fixture.h"
 
 namespace {
 
@@ -28,12 +33,19 @@ bool succeeded(std::vector<Fault>& faults, HSAKMT_STATUS status, KfdCall call,
 }
 
 // The records a bank or link query fills for `count`, taken as signed like kfdtopo takes it: a
-// count that is negative or cannot be allocated is never asked for.
+// count that is negative or cannot be allocated is never asked for, one past what a fixture
+// may list is refused.
 template <typename Record, typename Query>
 std::vector<Record> captureRecords(std::vector<Fault>& faults, KfdCall call, HSAuint32 nodeId,
                                    HSAuint32 count, Query query) {
     if (static_cast<std::int32_t>(count) < 0) {
         return {};
+    }
+    if (count > maxListRecords) {
+        throw std::runtime_error(std::string(kfdCallName(call)) + " for node " +
+                                 std::to_string(nodeId) + ": " + std::to_string(count) +
+                                 " records announced, more than the " +
+                                 std::to_string(maxListRecords) + " a fixture may list");
     }
     std::vector<Record> records;
     try {

@@ -1,10 +1,14 @@
-// Fixture fuzzer: arbitrary bytes as a kfdsim fixture; each accepted one runs the whole report
-// in process, where a crash, sanitizer report, leak or hang fails the run.
+// Fixture fuzzer: arbitrary bytes as a kfdsim fixture, a sysfs properties file or a small captured
+// tree with its overlay; each accepted topology runs the whole report.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -16,6 +20,8 @@
 #include "report/status_check.h"
 #include "sim/api/hsakmt_api.h"
 #include "sim/fixture/json_fixture.h"
+#include "sim/sysfs/sysfs_properties.h"
+#include "sim/sysfs/sysfs_replay.h"
 #include "sim/topology.h"
 #include "tests/support/stdout_capture.h"
 
@@ -27,7 +33,7 @@ constexpr HSAuint32 int32Max = 0x7FFFFFFF;
 
 bool isOneLine(std::string_view message) {
     for (char c : message) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') {
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) {
             return false;
         }
     }
@@ -47,6 +53,45 @@ bool smallEnough(const Topology& topology) {
     return true;
 }
 
+// A two-node tree in a scratch directory from the parts of `text` separated by "\n~\n": the
+// properties of node 0 and node 1, of node 0's first bank and first link, and kfdsim.json.
+Topology loadTree(std::string_view text) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/kfdsim-fuzz-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        std::abort();
+    }
+    struct Scratch {
+        std::string path;
+        ~Scratch() { fs::remove_all(path); }
+    } scratch{pattern};
+    for (const char* directory : {"/nodes/0/mem_banks/0", "/nodes/0/io_links/0", "/nodes/1"}) {
+        fs::create_directories(scratch.path + directory);
+    }
+    std::ofstream(scratch.path + "/generation_id") << "1\n";
+    for (const char* file :
+         {"/nodes/0/properties", "/nodes/1/properties", "/nodes/0/mem_banks/0/properties",
+          "/nodes/0/io_links/0/properties", "/kfdsim.json"}) {
+        const std::size_t end = std::min(text.find("\n~\n"), text.size());
+        std::ofstream(scratch.path + file, std::ios::binary) << text.substr(0, end);
+        text.remove_prefix(std::min(end + 3, text.size()));
+    }
+    return loadSysfsTopology(scratch.path);
+}
+
+// The input's first byte chooses what it is: 'P' a properties file, 'T' a tree, else a fixture.
+std::optional<Topology> load(std::string_view text) {
+    if (!text.empty() && text.front() == 'P') {
+        parseSysfsProperties(text.substr(1), "input");
+        parseSysfsNumber(text.substr(1), "input");
+        return std::nullopt;
+    }
+    if (!text.empty() && text.front() == 'T') {
+        return loadTree(text.substr(1));
+    }
+    return parseJsonFixture(text, "input");
+}
+
 // The run sequence of app/main.cpp.
 void runReport() {
     checkStatus(hsaKmtOpenKFD(), "open KFD");
@@ -64,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::optional<Topology> topology;
     try {
         const std::string_view text(reinterpret_cast<const char*>(data), size);
-        topology = parseJsonFixture(text, "input");
+        topology = load(text);
     } catch (const FixtureError& refusal) {
         // kfdsim writes a refusal as one line of standard error.
         if (!isOneLine(refusal.what())) {
@@ -72,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return 0;
     }
-    if (!smallEnough(*topology)) {
+    if (!topology || !smallEnough(*topology)) {
         return 0;
     }
     serveAtNextOpen(std::move(*topology));

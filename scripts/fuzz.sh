@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs the fixture fuzzer for the given seconds (default 60).
 #
-# Seeds: the fixtures of tests/data up to 8 KiB, copied into build/fuzz/corpus, which keeps
+# Seeds: the fixtures of tests/data up to 8 KiB and a properties file and tree, copied into build/fuzz/corpus, which keeps
 # what earlier runs found, so that longer and repeated runs build on each other. A crash, leak,
 # sanitizer report or hang is written to build/fuzz/findings and fails the script.
 set -euo pipefail
@@ -19,6 +19,9 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 mkdir -p "$corpus" "$findings"
 find tests/data -maxdepth 1 -name '*.json' -size -8k -exec cp {} "$corpus/" \;
+# Inputs starting with P are a properties file, with T a small tree (see fixture_fuzzer.cpp).
+printf 'Pcpu_cores_count 4\nmem_banks_count 1\n' >"$corpus/seed-properties"
+printf 'Tsimd_count 4\nmem_banks_count 1\nio_links_count 1\n~\ncpu_cores_count 2\n~\nsize_in_bytes 4096\n~\nnode_from 0\nnode_to 1\n~\n{"nodes": [{}, {"properties": {"MarketingName": "x"}}]}' >"$corpus/seed-tree"
 
 log "running fixture_fuzzer for $seconds s over $(find "$corpus" -type f | wc -l) inputs"
 start="$build/fuzz-start"

@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "sim/fixture/input_file.h"
 #include "sim/fixture/json_fixture.h"
 
 namespace {
@@ -67,15 +68,16 @@ std::optional<std::uint64_t> unsignedValue(std::string_view token) {
     return negative ? 0 - value : value;
 }
 
-[[noreturn]] void failNotANumber(std::string_view text, std::size_t offset,
-                                 const std::string& source) {
-    const std::size_t newline = text.rfind('\n', offset);
+// Refuses the line holding byte `offset`, quoted: "<source>: line <n>: "<line>" <problem>".
+[[noreturn]] void failLine(std::string_view text, std::size_t offset, const std::string& source,
+                           std::string_view problem) {
+    const std::size_t newline = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
     const std::size_t lineStart = newline == std::string_view::npos ? 0 : newline + 1;
     const std::size_t lineEnd = std::min(text.find('\n', offset), text.size());
     const auto lineNumber = 1 + std::count(text.begin(), text.begin() + lineStart, '\n');
     throw FixtureError(oneLine(source + ": line " + std::to_string(lineNumber) + ": \"" +
-                               std::string(text.substr(lineStart, lineEnd - lineStart)) +
-                               "\" is not a number"));
+                               excerpt(text.substr(lineStart, lineEnd - lineStart)) + "\" " +
+                               std::string(problem)));
 }
 
 }  // namespace
@@ -85,15 +87,20 @@ std::vector<SysfsProperty> parseSysfsProperties(std::string_view text, const std
     Tokens tokens(text);
     std::vector<SysfsProperty> properties;
     for (;;) {
+        std::size_t keyStart = 0;
         std::size_t start = 0;
-        const std::string_view key = tokens.next(start);
+        const std::string_view key = tokens.next(keyStart);
         const std::string_view valueText = tokens.next(start);
         if (valueText.empty()) {
             return properties;
         }
         const std::optional<std::uint64_t> value = unsignedValue(valueText);
+        if (!value &&
+            text.substr(keyStart, start - keyStart).find('\n') != std::string_view::npos) {
+            failLine(text, keyStart, source, "has no value");
+        }
         if (!value) {
-            failNotANumber(text, start, source);
+            failLine(text, start, source, "is not a number");
         }
         properties.push_back({std::string(key), *value});
     }
@@ -108,7 +115,7 @@ std::uint64_t parseSysfsNumber(std::string_view text, const std::string& source)
         if (token.empty()) {
             throw FixtureError(oneLine(source + ": holds no number"));
         }
-        failNotANumber(text, start, source);
+        failLine(text, start, source, "is not a number");
     }
     return *value;
 }

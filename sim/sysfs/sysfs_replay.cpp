@@ -2,21 +2,18 @@
 #include "sim/sysfs/sysfs_replay.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
+#include <set>
 #include <string_view>
 #include <system_error>
 #include <type_traits>
-#include <unistd.h>
 #include <utility>
 
+#include "sim/fixture/input_file.h"
+#include "sim/fixture/input_limits.h"
 #include "sim/fixture/json_document.h"
 #include "sim/fixture/json_fixture.h"
 #include "sim/sysfs/gpu_apertures.h"
@@ -138,57 +135,13 @@ HSAuint32 vgprSizePerCU(const GfxVersion& v) {
     return gfx9Large ? 0x80000 : gfx11Or12Large ? 0x60000 : 0x40000;
 }
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { close(fd_); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-[[noreturn]] void failRead(const std::string& path, int error) {
-    throw FixtureError(oneLine(path + ": cannot read: " + std::strerror(error)));
-}
-
 // The first page of a file of the tree, or nothing when the file does not exist.
 std::optional<std::string> readTreeFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return std::nullopt;
-        }
-        failRead(path, errno);
-    }
-    const FileDescriptor file(fd);
-    std::string text(sysfsPageSize, '\0');
-    std::size_t size = 0;
-    while (size < text.size()) {
-        const ssize_t got = read(file.get(), text.data() + size, text.size() - size);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            failRead(path, errno);
-        }
-        if (got == 0) {
-            break;
-        }
-        size += static_cast<std::size_t>(got);
-    }
-    text.resize(size);
-    return text;
+    return readInputFile(path, sysfsPageSize, false, true);
 }
 
 std::string requireTreeFile(const std::string& path) {
-    std::optional<std::string> text = readTreeFile(path);
-    if (!text) {
-        failRead(path, ENOENT);
-    }
-    return std::move(*text);
+    return *readInputFile(path, sysfsPageSize, false, false);
 }
 
 // Lays the pairs of a properties file over `record`; keys the library does not read are skipped.
@@ -205,35 +158,60 @@ void applyProperties(const std::string& text, const std::string& path,
     }
 }
 
-// A node's directory in the tree, and the tree's node count.
+// A node's directory in the tree, the tree's node count and the records made so far.
 struct NodeDirectory {
     std::string path;
     HSAuint32 node = 0;
     HSAuint32 nodeCount = 0;
+    std::size_t* records = nullptr;
 };
+
+// Counts `more` records, refused before they are read when the topology would pass its cap.
+void addRecords(const NodeDirectory& directory, std::size_t more) {
+    *directory.records += more;
+    requireTopologyRecords(*directory.records, directory.path + "/properties");
+}
 
 std::string indexPath(const NodeDirectory& directory, std::string_view kind, Value index) {
     return directory.path + "/" + std::string(kind) + "/" + std::to_string(index) + "/properties";
 }
 
+// The numbers that name entries of the node's directory `kind`, so that records announced
+// without a file cost no lookup each.
+std::set<Value> presentIndices(const NodeDirectory& directory, std::string_view kind) {
+    std::set<Value> present;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(directory.path + "/" + std::string(kind), error);
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const std::string name = entries->path().filename().string();
+        if (!name.empty() && name.size() < 20 &&
+            name.find_first_not_of("0123456789") == std::string::npos) {
+            present.insert(std::stoull(name));
+        }
+    }
+    return present;
+}
+
 // Kernels report a handful of banks per node; a count far beyond that is a broken file, which
 // the library could not allocate records for either.
-constexpr HSAuint32 maxBanks = 1U << 16;
-
 std::vector<HsaMemoryProperties> readBanks(const NodeDirectory& directory, HSAuint32 count) {
-    if (count > maxBanks) {
+    if (count > maxListRecords) {
         throw FixtureError(oneLine(directory.path + "/properties: mem_banks_count " +
                                    std::to_string(count) + " is more than the " +
-                                   std::to_string(maxBanks) + " banks kfdsim replays"));
+                                   std::to_string(maxListRecords) + " banks kfdsim replays"));
     }
+    addRecords(directory, count);
+    const std::set<Value> present = presentIndices(directory, "mem_banks");
     std::vector<HsaMemoryProperties> banks;
-    for (HSAuint32 bank = 0; bank < count; ++bank) {
-        const std::string path = indexPath(directory, "mem_banks", bank);
-        HsaMemoryProperties record{};
-        if (const std::optional<std::string> text = readTreeFile(path)) {
-            applyProperties(*text, path, bankKeys, record);
+    banks.resize(count);
+    for (const Value bank : present) {
+        if (bank >= count) {
+            break;
         }
-        banks.push_back(record);
+        const std::string path = indexPath(directory, "mem_banks", bank);
+        if (const std::optional<std::string> text = readTreeFile(path)) {
+            applyProperties(*text, path, bankKeys, banks[bank]);
+        }
     }
     return banks;
 }
@@ -243,7 +221,13 @@ std::vector<HsaMemoryProperties> readBanks(const NodeDirectory& directory, HSAui
 void readLinks(const NodeDirectory& directory, std::string_view kind, Value count,
                std::vector<HsaIoLinkProperties>& links) {
     const std::size_t room = directory.nodeCount - 1;
+    addRecords(directory, static_cast<std::size_t>(std::min<Value>(count, room - links.size())));
+    const std::set<Value> present = presentIndices(directory, kind);
     for (Value index = 0; index < count && links.size() < room; ++index) {
+        if (present.count(index) == 0) {
+            links.emplace_back();
+            continue;
+        }
         const std::string path = indexPath(directory, kind, index);
         const std::optional<std::string> text = readTreeFile(path);
         HsaIoLinkProperties link{};
@@ -319,8 +303,10 @@ void addGpuRecords(HSAuint32 node, const std::optional<GfxVersion>& version, Top
     }
 }
 
-TopologyNode readNode(const std::string& nodesDirectory, HSAuint32 node, HSAuint32 nodeCount) {
-    const NodeDirectory directory{nodesDirectory + "/" + std::to_string(node), node, nodeCount};
+TopologyNode readNode(const std::string& nodesDirectory, HSAuint32 node, HSAuint32 nodeCount,
+                      std::size_t& records) {
+    const NodeDirectory directory{nodesDirectory + "/" + std::to_string(node), node, nodeCount,
+                                  &records};
     const std::string propertiesPath = directory.path + "/properties";
     NodeFile file;
     applyProperties(requireTreeFile(propertiesPath), propertiesPath, nodeKeys, file);
@@ -351,7 +337,11 @@ HSAuint32 countEntries(const std::string& directory) {
     std::filesystem::directory_iterator entries(directory, error);
     HSAuint32 count = 0;
     for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
-        ++count;
+        if (++count > maxListRecords) {
+            throw FixtureError(oneLine(directory + ": more than the " +
+                                       std::to_string(maxListRecords) +
+                                       " node directories kfdsim replays"));
+        }
     }
     if (error) {
         throw FixtureError(oneLine(directory + ": cannot read: " + error.message()));
@@ -359,46 +349,22 @@ HSAuint32 countEntries(const std::string& directory) {
     return count;
 }
 
-std::optional<std::string> readOverlay(const std::string& path) {
-    std::error_code ignored;
-    if (!std::filesystem::exists(path, ignored)) {
-        return std::nullopt;
-    }
-    errno = 0;
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    if (file) {
-        text << file.rdbuf();
-    }
-    if (!file || file.bad()) {
-        failRead(path, errno != 0 ? errno : EIO);
-    }
-    return text.str();
-}
-
 // An overlay's "generation_id" stands in for the file a partial copy lacks. It is taken out of
-// the text, which is then an ordinary fixture; a text that is not JSON is left for the fixture
-// reader to refuse.
+// the text, which is then an ordinary fixture.
 bool takeGenerationId(std::string& text, const std::string& source) {
-    JsonDocument document;
     try {
-        document = parseStrictJson(text);
-    } catch (const JsonError&) {
-        return false;
-    }
-    constexpr std::string_view key = "generation_id";
-    if (!document.root.is_object() || !document.root.contains(key)) {
-        return false;
-    }
-    try {
-        JsonValue(document.root.at(std::string(key)), memberPath("", key), document.numberTexts)
-            .integer<std::uint64_t>();
+        JsonDocument document = parseStrictJson(text);
+        constexpr std::string_view key = "generation_id";
+        if (!document.root.is_object() || !document.root.contains(key)) {
+            return false;
+        }
+        JsonValue(document.root.at(std::string(key)), memberPath("", key)).integer<std::uint64_t>();
+        document.root.erase(std::string(key));
+        text = document.root.dump();
+        return true;
     } catch (const JsonError& refusal) {
         throw FixtureError(oneLine(source + ": " + refusal.what()));
     }
-    document.root.erase(std::string(key));
-    text = document.root.dump();
-    return true;
 }
 
 std::string withoutTrailingSlashes(std::string path) {
@@ -422,7 +388,7 @@ Topology loadSysfsTopology(const std::string& directory) {
     }
 
     const std::string overlayPath = named + "/kfdsim.json";
-    std::optional<std::string> overlay = readOverlay(overlayPath);
+    std::optional<std::string> overlay = readInputFile(overlayPath, maxFixtureBytes, true, true);
     const bool generationGiven = overlay && takeGenerationId(*overlay, overlayPath);
     if (!generationGiven) {
         const std::string path = root + "/generation_id";
@@ -444,8 +410,9 @@ Topology loadSysfsTopology(const std::string& directory) {
     }
     const HSAuint32 nodeCount = countEntries(nodesDirectory);
     topology.system.NumNodes = nodeCount;
+    std::size_t records = nodeCount;
     for (HSAuint32 node = 0; node < nodeCount; ++node) {
-        topology.nodes.push_back(readNode(nodesDirectory, node, nodeCount));
+        topology.nodes.push_back(readNode(nodesDirectory, node, nodeCount, records));
     }
     if (overlay) {
         overlayJsonFixture(*overlay, overlayPath, topology);

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -92,9 +94,32 @@ std::vector<std::string> argumentsOf(const std::string& name) {
     return given ? lines(text) : std::vector<std::string>{};
 }
 
+// Where a case runs: the data directory, or for a case whose <case>.fifo lists paths (FIFOs,
+// which git cannot store) a scratch copy of its tree with a FIFO made at each path.
+std::string directoryFor(const std::string& name) {
+    bool given = false;
+    const std::string fifos = readFile(dataPath(name + ".fifo"), &given);
+    if (!given) {
+        return std::string(testDataDir);
+    }
+    char pattern[] = "/tmp/kfdtopo-golden-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        throw std::runtime_error("cannot make a scratch directory");
+    }
+    const std::string scratch = pattern;
+    if (fs::is_directory(dataPath(name))) {
+        fs::copy(dataPath(name), scratch + "/" + name,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
+    for (const std::string& path : lines(fifos)) {
+        mkfifo((scratch + "/" + path).c_str(), 0600);
+    }
+    return scratch;
+}
+
 // Runs kfdtopo, kfdtopo-export ("export") or kfdtopo with stderr into stdout ("merged").
 ProcessResult runCase(const std::string& tool, const std::string& topology,
-                      std::vector<std::string> args) {
+                      std::vector<std::string> args, std::string_view directory = testDataDir) {
     std::string program(tool == "export" ? exporterBinary : kfdtopoBinary);
     if (tool == "merged") {
         args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" 2>&1", program});
@@ -102,7 +127,7 @@ ProcessResult runCase(const std::string& tool, const std::string& topology,
     }
     return runProcess(program, args,
                       {"KFDSIM_TOPOLOGY=" + topology, "LD_LIBRARY_PATH=" + std::string(kfdsimDir)},
-                      std::string(testDataDir));
+                      std::string(directory));
 }
 
 // Where two texts first differ, with the line of the expected text there.
@@ -130,8 +155,12 @@ TEST_P(Golden, OutputMatchesExpectedFiles) {
     const std::string base =
         dataPath(golden.name) + (golden.tool == "kfdtopo" ? "" : "." + golden.tool);
     const std::string outPath = base + (golden.tool == "export" ? ".json" : ".out");
+    const std::string directory = directoryFor(golden.name);
     const ProcessResult result =
-        runCase(golden.tool, topologyOf(golden.name), argumentsOf(golden.name));
+        runCase(golden.tool, topologyOf(golden.name), argumentsOf(golden.name), directory);
+    if (directory != testDataDir) {
+        fs::remove_all(directory);
+    }
 
     if (updating()) {
         if (result.out.empty() && golden.exitStatus != 0) {
