@@ -64,28 +64,6 @@ have_recent_library() {
     return 1
 }
 
-# The first Debian archive URI of the machine's apt sources (deb822 or one-line style)
-# whose suites include the release itself, not only its updates or security suites.
-debian_mirror() {
-    local codename uri
-    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-    uri=$(awk -v want="$codename" '
-        function flush() { if (uris != "" && types ~ /(^| )deb( |$)/ && (" " suites " ") ~ (" " want " ")) { split(uris, u, " "); print u[1]; found = 1; exit } uris = ""; suites = ""; types = "" }
-        /^[[:space:]]*$/ { flush(); next }
-        /^Types:/  { sub(/^Types:[[:space:]]*/, ""); types = $0 }
-        /^URIs:/   { sub(/^URIs:[[:space:]]*/, ""); uris = $0 }
-        /^Suites:/ { sub(/^Suites:[[:space:]]*/, ""); suites = $0 }
-        END { if (!found) flush() }
-    ' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
-    if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
-        uri=$(awk -v want="$codename" '$1 == "deb" {
-            i = 2; if ($i ~ /^\[/) { while ($i !~ /\]$/) i++; i++ }
-            if ($(i + 1) == want) { print $i; exit } }' /etc/apt/sources.list)
-    fi
-    [ -n "$uri" ] || { echo "setup: no Debian mirror found in the apt sources" >&2; return 1; }
-    printf '%s\n' "${uri%/}"
-}
-
 # Apt options of a private configuration under build/deps that reads only $apt_dir/sources.list.
 private_apt() {
     apt-get -qq \
@@ -112,7 +90,7 @@ build_library() {
         log "libhsakmt $library_version built from source: $out ($(cut -d' ' -f1 "$stamp"))"
         return
     fi
-    mirror=$(debian_mirror)
+    mirror=$(bash "$repo/scripts/debian-mirror.sh")
     log "fetching the source of libhsakmt $library_version ($source_package, Debian $source_release) from $mirror"
     mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial"
     printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \

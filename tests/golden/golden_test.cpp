@@ -1,4 +1,5 @@
 // Golden tests: kfdtopo run over kfdsim fixtures, stdout and stderr compared byte for byte.
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
