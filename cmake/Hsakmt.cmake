@@ -87,7 +87,8 @@ if(NOT _hsakmt_library)
     list(JOIN _hsakmt_report "\n  " _hsakmt_report_text)
     message(FATAL_ERROR
         "No shared libhsakmt.so.1 whose own header has the node fields ${_hsakmt_fields_text} "
-        "was found, in ${_hsakmt_prefixes}.\n  ${_hsakmt_report_text}\n"
+        "was found, in ${_hsakmt_prefixes} (an older library leaves XCCs, KFD GPU ID and "
+        "Family ID at 0 and gets the VGPR size of GFX 9.4 wrong).\n  ${_hsakmt_report_text}\n"
         "A libhsakmt 6.x of the distribution (Debian 13 and newer: apt install libhsakmt-dev) "
         "is used as installed. Elsewhere (Debian 12; ROCm up to 6.2, which ships only a static "
         "archive; ROCm 6.3 and newer, which ship no libhsakmt of their own) run "
