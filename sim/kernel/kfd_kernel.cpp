@@ -89,8 +89,8 @@ std::string redirected(const char* path) {
     return std::string(root != nullptr ? root : "") + std::string(text.substr(topologyPath.size()));
 }
 
-int memoryFile(const char* name) {
-    const int fd = memfd_create(name, MFD_CLOEXEC);
+int memoryFile(const char* path) {
+    const int fd = memfd_create(path, MFD_CLOEXEC);
     if (fd >= 0 && ftruncate(fd, 1 << 20) != 0) {
         close(fd);
         return -1;
@@ -203,11 +203,11 @@ int open(const char* path, int flags, ...) {
     va_end(rest);
     const std::string_view text(path);
     if (text == "/dev/kfd") {
-        kernel().kfdFd = memoryFile("kfd");
+        kernel().kfdFd = memoryFile(path);
         return kernel().kfdFd;
     }
     if (text.substr(0, renderNodePath.size()) == renderNodePath) {
-        return memoryFile("render");
+        return memoryFile(path);
     }
     return next<int (*)(const char*, int, ...)>("open")(redirected(path).c_str(), flags, mode);
 }

@@ -68,10 +68,10 @@ std::optional<std::uint64_t> unsignedValue(std::string_view token) {
     return negative ? 0 - value : value;
 }
 
-// Refuses the line holding byte `offset`, quoted: "<source>: line <n>: "<line>" <problem>".
+// Refuses the line holding byte `offset` (a token's first byte, never a newline), quoted: "<source>: line <n>: "<line>" <problem>".
 [[noreturn]] void failLine(std::string_view text, std::size_t offset, const std::string& source,
                            std::string_view problem) {
-    const std::size_t newline = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
+    const std::size_t newline = text.rfind('\n', offset);
     const std::size_t lineStart = newline == std::string_view::npos ? 0 : newline + 1;
     const std::size_t lineEnd = std::min(text.find('\n', offset), text.size());
     const auto lineNumber = 1 + std::count(text.begin(), text.begin() + lineStart, '\n');

@@ -176,18 +176,14 @@ std::string indexPath(const NodeDirectory& directory, std::string_view kind, Val
     return directory.path + "/" + std::string(kind) + "/" + std::to_string(index) + "/properties";
 }
 
-// The numbers that name entries of the node's directory `kind`, so that records announced
-// without a file cost no lookup each.
-std::set<Value> presentIndices(const NodeDirectory& directory, std::string_view kind) {
-    std::set<Value> present;
+// The names of the entries of the node's directory `kind`, so that records announced without
+// a file cost no lookup each.
+std::set<std::string> presentEntries(const NodeDirectory& directory, std::string_view kind) {
+    std::set<std::string> present;
     std::error_code error;
     std::filesystem::directory_iterator entries(directory.path + "/" + std::string(kind), error);
     for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
-        const std::string name = entries->path().filename().string();
-        if (!name.empty() && name.size() < 20 &&
-            name.find_first_not_of("0123456789") == std::string::npos) {
-            present.insert(std::stoull(name));
-        }
+        present.insert(entries->path().filename().string());
     }
     return present;
 }
@@ -201,12 +197,12 @@ std::vector<HsaMemoryProperties> readBanks(const NodeDirectory& directory, HSAui
                                    std::to_string(maxListRecords) + " banks kfdsim replays"));
     }
     addRecords(directory, count);
-    const std::set<Value> present = presentIndices(directory, "mem_banks");
+    const std::set<std::string> present = presentEntries(directory, "mem_banks");
     std::vector<HsaMemoryProperties> banks;
     banks.resize(count);
-    for (const Value bank : present) {
-        if (bank >= count) {
-            break;
+    for (HSAuint32 bank = 0; bank < count; ++bank) {
+        if (present.count(std::to_string(bank)) == 0) {
+            continue;
         }
         const std::string path = indexPath(directory, "mem_banks", bank);
         if (const std::optional<std::string> text = readTreeFile(path)) {
@@ -222,9 +218,9 @@ void readLinks(const NodeDirectory& directory, std::string_view kind, Value coun
                std::vector<HsaIoLinkProperties>& links) {
     const std::size_t room = directory.nodeCount - 1;
     addRecords(directory, static_cast<std::size_t>(std::min<Value>(count, room - links.size())));
-    const std::set<Value> present = presentIndices(directory, kind);
+    const std::set<std::string> present = presentEntries(directory, kind);
     for (Value index = 0; index < count && links.size() < room; ++index) {
-        if (present.count(index) == 0) {
+        if (present.count(std::to_string(index)) == 0) {
             links.emplace_back();
             continue;
         }

@@ -68,11 +68,6 @@ CounterBlock counterBlock(const CounterBlockRow& row) {
     counter.BlockIndex = row.blockIndex;
     const IdRun* first = counterIdRuns + row.firstRun;
     const IdRun* last = first + row.runCount;
-    std::size_t count = 0;
-    for (const IdRun* run = first; run != last; ++run) {
-        count += run->last - run->first + 1;
-    }
-    block.counters.reserve(count);
     for (const IdRun* run = first; run != last; ++run) {
         for (HSAuint64 id = run->first; id <= run->last; ++id) {
             counter.CounterId = id;
