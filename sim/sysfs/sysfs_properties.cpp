@@ -68,7 +68,8 @@ std::optional<std::uint64_t> unsignedValue(std::string_view token) {
     return negative ? 0 - value : value;
 }
 
-// Refuses the line holding byte `offset` (a token's first byte, never a newline), quoted: "<source>: line <n>: "<line>" <problem>".
+// Refuses the line holding byte `offset` (a token's first byte, never a newline), quoted:
+// "<source>: line <n>: "<line>" <problem>".
 [[noreturn]] void failLine(std::string_view text, std::size_t offset, const std::string& source,
                            std::string_view problem) {
     const std::size_t newline = text.rfind('\n', offset);
