@@ -1,7 +1,9 @@
 // Golden runner: the cases of tests/data/cases.txt run through kfdsim, compared byte for byte.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -94,11 +97,12 @@ std::vector<std::string> argumentsOf(const std::string& name) {
     return given ? lines(text) : std::vector<std::string>{};
 }
 
-// Where a case runs: the data directory, or for a case whose <case>.fifo lists paths (FIFOs,
-// which git cannot store) a scratch copy of its tree with a FIFO made at each path.
+// Where a case runs: the data directory, or for a case with <case>.scratch a scratch copy of
+// its tree holding the files that git cannot store, one a line: "fifo PATH", "block PATH" (a
+// device node, never opened) or "sparse PATH BYTES".
 std::string directoryFor(const std::string& name) {
     bool given = false;
-    const std::string fifos = readFile(dataPath(name + ".fifo"), &given);
+    const std::string made = readFile(dataPath(name + ".scratch"), &given);
     if (!given) {
         return std::string(testDataDir);
     }
@@ -111,8 +115,20 @@ std::string directoryFor(const std::string& name) {
         fs::copy(dataPath(name), scratch + "/" + name,
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     }
-    for (const std::string& path : lines(fifos)) {
-        mkfifo((scratch + "/" + path).c_str(), 0600);
+    for (const std::string& line : lines(made)) {
+        std::istringstream entry(line);
+        std::string kind;
+        std::string path;
+        std::uintmax_t bytes = 0;
+        entry >> kind >> path >> bytes;
+        path = scratch + "/" + path;
+        if (kind == "sparse") {
+            std::ofstream{path};
+            fs::resize_file(path, bytes);
+        } else if ((kind == "fifo" ? mkfifo(path.c_str(), 0600)
+                                   : mknod(path.c_str(), S_IFBLK | 0600, makedev(7, 0))) != 0) {
+            throw std::runtime_error("cannot make " + line + ": " + std::strerror(errno));
+        }
     }
     return scratch;
 }
