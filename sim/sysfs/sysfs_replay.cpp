@@ -201,12 +201,11 @@ std::vector<HsaMemoryProperties> readBanks(const NodeDirectory& directory, HSAui
     std::vector<HsaMemoryProperties> banks;
     banks.resize(count);
     for (HSAuint32 bank = 0; bank < count; ++bank) {
-        if (present.count(std::to_string(bank)) == 0) {
-            continue;
-        }
-        const std::string path = indexPath(directory, "mem_banks", bank);
-        if (const std::optional<std::string> text = readTreeFile(path)) {
-            applyProperties(*text, path, bankKeys, banks[bank]);
+        if (present.count(std::to_string(bank)) != 0) {
+            const std::string path = indexPath(directory, "mem_banks", bank);
+            if (const std::optional<std::string> text = readTreeFile(path)) {
+                applyProperties(*text, path, bankKeys, banks[bank]);
+            }
         }
     }
     return banks;
