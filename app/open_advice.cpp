@@ -29,16 +29,13 @@ bool holdsGroup(const DeviceUser& user, gid_t group) {
     return std::find(user.groups.begin(), user.groups.end(), group) != user.groups.end();
 }
 
-// The owner's bits for the owner, else the group's for a member, else the others'.
-mode_t grantedBits(const struct stat& info, const DeviceUser& user) {
-    if (info.st_uid == user.uid) {
-        return (info.st_mode >> 6) & 07;
-    }
-    return holdsGroup(user, info.st_gid) ? (info.st_mode >> 3) & 07 : info.st_mode & 07;
-}
-
+// Read and write by the owner's bits for the owner, else the group's for a member, else the
+// others'.
 bool canReadWrite(const struct stat& info, const DeviceUser& user) {
-    return user.uid == 0 || (grantedBits(info, user) & 06) == 06;
+    const mode_t readWrite = info.st_uid == user.uid         ? S_IRUSR | S_IWUSR
+                             : holdsGroup(user, info.st_gid) ? S_IRGRP | S_IWGRP
+                                                             : S_IROTH | S_IWOTH;
+    return user.uid == 0 || (info.st_mode & readWrite) == readWrite;
 }
 
 std::string groupName(gid_t group) {
@@ -48,7 +45,8 @@ std::string groupName(gid_t group) {
 
 std::string octalMode(mode_t mode) {
     std::ostringstream text;
-    text << std::oct << std::setfill('0') << std::setw(4) << (mode & 07777);
+    text << std::oct << std::setfill('0') << std::setw(4)
+         << (mode & (S_ISUID | S_ISGID | S_ISVTX | S_IRWXU | S_IRWXG | S_IRWXO));
     return text.str();
 }
 
