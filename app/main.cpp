@@ -52,7 +52,7 @@ int main(int argc, char** /*argv*/) {
     try {
         runReport();
     } catch (const std::exception& failure) {
-        std::cout.flush();
+        // cerr is tied to cout: the report so far comes out before the failure.
         std::cerr << failure.what() << "\n";
         return 2;
     }
