@@ -16,6 +16,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "sim/sysfs/aperture_layout.h"
+
 namespace {
 
 constexpr std::string_view topologyPath = "/sys/devices/virtual/kfd/kfd/topology";
@@ -23,12 +25,6 @@ constexpr std::string_view renderNodePath = "/dev/dri/renderD";
 constexpr std::uint32_t kernelMajor = 1;
 constexpr std::uint32_t kernelMinor = 16;
 constexpr std::uint64_t clockFrequency = 1000000000;
-// Aperture layout of GFX 9 and newer: LDS, scratch, then the GPUVM range of the process.
-constexpr std::uint64_t ldsBase = 0x1000000000000;
-constexpr std::uint64_t scratchBase = 0x2000000000000;
-constexpr std::uint64_t apertureSize = 0x100000000;
-constexpr std::uint64_t gpuvmBase = 0x200000;
-constexpr std::uint64_t gpuvmLimit = 0x7fffffffffff;
 // A made-up gpu_id for a GPU node whose capture has none: the library needs one per node.
 constexpr std::uint32_t madeUpGpuIdBase = 10000;
 
@@ -166,10 +162,15 @@ void fillApertures(AperturesArgs& args) {
     std::uint32_t count = 0;
     for (const std::uint32_t id : kernel().gpuIds) {
         if (id != 0 && count < args.count) {
-            apertures[count++] = DeviceApertures{ldsBase,     ldsBase + apertureSize - 1,
-                                                 scratchBase, scratchBase + apertureSize - 1,
-                                                 gpuvmBase,   gpuvmLimit,
-                                                 id,          0};
+            using A = KernelApertures;
+            apertures[count++] = DeviceApertures{A::ldsBase,
+                                                 A::ldsBase + A::size - 1,
+                                                 A::scratchBase,
+                                                 A::scratchBase + A::size - 1,
+                                                 A::gpuvmBase,
+                                                 A::gpuvmLimit,
+                                                 id,
+                                                 0};
         }
     }
     args.count = count;

@@ -1,6 +1,8 @@
 // GPU apertures: the kernel's aperture layout, by GFX version.
 #include "sim/sysfs/gpu_apertures.h"
 
+#include "sim/sysfs/aperture_layout.h"
+
 namespace {
 
 struct ApertureLayout {
@@ -10,12 +12,13 @@ struct ApertureLayout {
 };
 
 // GFX 9 and newer; also a node whose version is unknown, as old kernels gave the Vega 10.
-constexpr ApertureLayout gfx9Layout{0x1000000000000, 0x2000000000000, 0x7fffffffffff};
+constexpr ApertureLayout gfx9Layout{KernelApertures::ldsBase, KernelApertures::scratchBase,
+                                    KernelApertures::gpuvmLimit};
 // GFX 7 and 8: a 64 GiB GPUVM range.
 constexpr ApertureLayout gfx7Layout{0x2000000000000000, 0x2000000100000000, 0xfffffffff};
 
-constexpr HSAuint64 scratchSize = HSAuint64{1} << 32;
-constexpr HSAuint64 svmBase = 0x200000;
+constexpr HSAuint64 scratchSize = KernelApertures::size;
+constexpr HSAuint64 svmBase = KernelApertures::gpuvmBase;
 constexpr HSAuint64 pageSize = 0x1000;
 // One page per node from here: user space, page-aligned, never a real mapping's address.
 constexpr HSAuint64 mmioRemapBase = 0x7ff000000000;
