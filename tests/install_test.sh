@@ -1,27 +1,55 @@
 #!/usr/bin/env bash
 # Installs into a temporary prefix. The libhsakmt that the build carries (if not "none") must
-# be installed as lib/libhsakmt.so.1 and be the one the installed kfdtopo loads. Then kfdsim
-# takes its place and the installed kfdtopo, run without LD_LIBRARY_PATH, must serve it.
-# Usage: install_test.sh <build dir> <kfdsim library> <expected default report> <library>
+# be installed as lib/kfdtopo/libhsakmt.so.1 and be the one the installed kfdtopo loads.
+# kfdsim goes to lib/kfdtopo/kfdsim, out of the loader's way, and the installed
+# kfdtopo-replay, run from another folder without LD_LIBRARY_PATH, must replay a fixture and a
+# captured tree through it, and refuse a missing topology in one line.
+# Usage: install_test.sh <build dir> <tests/data> <library>
 set -euo pipefail
-build=$1 sim=$2 expected=$3 library=$4
+build=$1 data=$(cd "$2" && pwd) library=$3
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
+fail() {
+    echo "$1"
+    exit 1
+}
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-test -x "$prefix/bin/kfdtopo" || { echo "bin/kfdtopo not installed"; exit 1; }
-test -s "$prefix/share/man/man1/kfdtopo.1" || { echo "man page not installed"; exit 1; }
-for doc in share/man/man1/kfdtopo-export.1 share/doc/kfdtopo/fixtures.md; do
-    test -s "$prefix/$doc" || { echo "$doc not installed"; exit 1; }
+for program in kfdtopo kfdtopo-export kfdtopo-replay; do
+    test -x "$prefix/bin/$program" || fail "bin/$program not installed"
+    gzip -t "$prefix/share/man/man1/$program.1.gz" || fail "man page of $program not installed"
 done
+test -s "$prefix/share/doc/kfdtopo/fixtures.md" || fail "fixtures.md not installed"
 if [ "$library" != none ]; then
-    cmp "$prefix/lib/libhsakmt.so.1" "$library"
+    cmp "$prefix/lib/kfdtopo/libhsakmt.so.1" "$library"
     env -u LD_LIBRARY_PATH ldd "$prefix/bin/kfdtopo" |
-        grep -F "libhsakmt.so.1 => $prefix/bin/../lib/libhsakmt.so.1"
+        grep -F "libhsakmt.so.1 => $prefix/bin/../lib/kfdtopo/libhsakmt.so.1"
 fi
-mkdir -p "$prefix/lib"
-cp "$sim" "$prefix/lib/libhsakmt.so.1"
+sim=$prefix/lib/kfdtopo/kfdsim
+test -f "$sim/libhsakmt.so.1" || fail "kfdsim not installed in lib/kfdtopo/kfdsim"
+[ "$(ls "$sim")" = libhsakmt.so.1 ] || fail "lib/kfdtopo/kfdsim holds more than kfdsim: $(ls "$sim")"
+! cmp -s "$sim/libhsakmt.so.1" "$prefix/lib/kfdtopo/libhsakmt.so.1" ||
+    fail "kfdsim installed in the carried library's place"
 
-env -u LD_LIBRARY_PATH -u KFDSIM_TOPOLOGY "$prefix/bin/kfdtopo" >"$prefix/out"
-cmp "$prefix/out" "$expected"
-echo "installed kfdtopo found kfdsim through \$ORIGIN/../lib"
+# Relative topologies from another folder, and the script called through a link.
+mkdir -p "$prefix/elsewhere/data" "$prefix/links"
+cp "$data/2cpu-1gpu-banks-links.json" "$prefix/elsewhere/data/"
+cp -r "$data/captures/vega10-mi25" "$prefix/elsewhere/data/"
+ln -s "$prefix/bin/kfdtopo-replay" "$prefix/links/kfdtopo-replay"
+cd "$prefix/elsewhere"
+replay() { env -u LD_LIBRARY_PATH -u KFDSIM_TOPOLOGY PATH=/usr/bin:/bin "$@"; }
+replay "$prefix/bin/kfdtopo-replay" data/2cpu-1gpu-banks-links.json >"$prefix/out"
+cmp "$prefix/out" "$data/2cpu-1gpu-banks-links.out" || fail "the fixture's replay differs"
+replay "$prefix/links/kfdtopo-replay" data/vega10-mi25 >"$prefix/out"
+cmp "$prefix/out" "$data/captures/vega10-mi25.out" || fail "the captured tree's replay differs"
+replay "$prefix/bin/kfdtopo-replay" data/vega10-mi25 kfdtopo-export export.json
+replay "$prefix/bin/kfdtopo-replay" export.json >"$prefix/out"
+cmp "$prefix/out" "$data/captures/vega10-mi25.out" || fail "the export's replay differs"
+
+status=0
+replay "$prefix/bin/kfdtopo-replay" data/missing.json >"$prefix/out" 2>"$prefix/err" || status=$?
+[ "$status" -eq 125 ] || fail "a missing topology exits $status, not 125"
+[ ! -s "$prefix/out" ] || fail "a missing topology writes to stdout"
+[ "$(cat "$prefix/err")" = "kfdtopo-replay: data/missing.json: no such file or directory" ] ||
+    fail "a missing topology says: $(cat "$prefix/err")"
+echo "installed kfdtopo-replay found kfdsim in lib/kfdtopo/kfdsim"
