@@ -10,7 +10,8 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cache="$repo/build/debian13"
 root="$cache/root"
 release=trixie
-packages=(g++ cmake make binutils python3 libhsakmt-dev nlohmann-json3-dev libgtest-dev)
+packages=(g++ cmake make binutils python3 libhsakmt-dev nlohmann-json3-dev libgtest-dev
+    clustershell pdsh)
 
 log() { printf 'debian13: %s\n' "$*" >&2; }
 
