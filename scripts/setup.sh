@@ -1,23 +1,24 @@
 #!/usr/bin/env bash
 # Makes a Debian 12 machine ready to build and test kfdtopo. Idempotent; quick when done.
 #
-# Installs the build dependencies from the machine's own Debian release. Unless the system
-# has a shared libhsakmt whose own header has the recent node fields (Debian 13 and newer),
-# builds libhsakmt 6.2.4 from the source package of Debian 13 into build/deps/hsakmt
-# (lib/libhsakmt.so.1 and include/hsakmt): the source comes through a private apt
-# configuration under build/deps/apt that reuses the mirror of the machine's Debian
-# sources. Nothing system-wide changes for it.
+# Installs the build and test dependencies from the machine's own Debian release, then builds
+# the libhsakmt that kfdtopo carries: the thunk in the libhsakmt/ folder of the newest
+# rocr-runtime source package of Debian testing (checked against the SHA-256 of its source
+# index), header and library from that one source, into build/deps/hsakmt. The source comes
+# through a private apt configuration under build/deps/apt that reuses the mirror of the
+# machine's Debian sources; its tarball is kept in build/deps/src. Nothing system-wide changes
+# for it, and the library never goes where the loader looks by default.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 deps="$repo/build/deps"
 apt_dir="$deps/apt"
-source_release=trixie
-source_package=roct-thunk-interface
-library_version=6.2.4
-packages=(g++ cmake make dpkg-dev binutils valgrind hyperfine python3 libhsakmt-dev nlohmann-json3-dev
-    libgtest-dev clang libclang-rt-14-dev debootstrap
-    libdrm-dev libnuma-dev libudev-dev pkgconf zlib1g-dev)
+source_release=testing
+source_package=rocr-runtime
+# libhsakmt-dev is the release's own, older library: the suite checks it is never loaded.
+packages=(g++ cmake make dpkg-dev binutils file valgrind hyperfine python3 libhsakmt-dev
+    nlohmann-json3-dev libgtest-dev clang libclang-rt-14-dev debootstrap lintian
+    clustershell pdsh libdrm-dev libnuma-dev pkgconf zlib1g-dev)
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -47,23 +48,6 @@ install_packages() {
         "${missing[@]}"
 }
 
-# True when the system has a shared libhsakmt whose own header has the recent node fields,
-# found in the same installation the way cmake/Hsakmt.cmake looks for it.
-have_recent_library() {
-    local prefix dir
-    for prefix in /opt/rocm /usr /usr/local; do
-        [ -f "$prefix/include/hsakmt/hsakmttypes.h" ] &&
-            grep -q 'KFDGpuID' "$prefix/include/hsakmt/hsakmttypes.h" || continue
-        for dir in "$prefix/lib/$(gcc -print-multiarch 2>/dev/null)" "$prefix/lib64" "$prefix/lib"; do
-            if [ -e "$dir/libhsakmt.so.1" ]; then
-                log "recent libhsakmt: $dir/libhsakmt.so.1 with its header $prefix/include/hsakmt"
-                return 0
-            fi
-        done
-    done
-    return 1
-}
-
 # Apt options of a private configuration under build/deps that reads only $apt_dir/sources.list.
 private_apt() {
     apt-get -qq \
@@ -79,54 +63,51 @@ private_apt() {
         "$@"
 }
 
-# Builds libhsakmt from the upstream tarball of Debian 13's source package (checked against
-# the SHA-256 of the source index) into build/deps/hsakmt: lib/libhsakmt.so.1 and
-# include/hsakmt, header and library from one source. Only the library target is built.
-build_library() {
-    local out="$deps/hsakmt" stamp mirror line uri name sum work
-    stamp="$out/source"
-    if [ -e "$out/lib/libhsakmt.so.1" ] && [ -f "$out/include/hsakmt/hsakmt.h" ] &&
-        grep -q "^${source_package}_${library_version}+" "$stamp" 2>/dev/null; then
-        log "libhsakmt $library_version built from source: $out ($(cut -d' ' -f1 "$stamp"))"
-        return
-    fi
+# Builds the carried libhsakmt from the newest rocr-runtime source of Debian testing into
+# build/deps/hsakmt, unless that very tarball was built there already. Says in one line which
+# version it took; fails in one line naming the step.
+carried_library() {
+    local out="$deps/hsakmt" stamp="$deps/hsakmt/source" mirror line uri name sum version
     mirror=$(bash "$repo/scripts/debian-mirror.sh")
-    log "fetching the source of libhsakmt $library_version ($source_package, Debian $source_release) from $mirror"
-    mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial"
+    mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial" "$deps/src"
     printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
         "$mirror" "$source_release" >"$apt_dir/sources.list"
-    private_apt update
+    if ! private_apt update 2>"$deps/apt.log"; then
+        if [ -f "$stamp" ] && [ -e "$out/lib/libhsakmt.so.1" ]; then
+            log "Debian $source_release's source index not reached; keeping $(cut -d' ' -f1 "$stamp")"
+            return
+        fi
+        fail "reading Debian $source_release's source index from $mirror (log: $deps/apt.log)"
+    fi
     # A line of --print-uris: 'URI' NAME SIZE SHA256:HASH
-    line=$(private_apt source --print-uris "$source_package" 2>/dev/null |
-        grep -F "_${library_version}+" | grep -F '.orig.tar.' || true)
-    [ -n "$line" ] || {
-        echo "setup: Debian $source_release lists no $source_package $library_version orig tarball" >&2
-        return 1
-    }
+    line=$(private_apt source --print-uris "$source_package" 2>/dev/null | grep -F '.orig.tar.' || true)
+    [ -n "$line" ] || fail "finding $source_package in Debian $source_release's source index"
     read -r uri name _ sum <<<"$line"
     uri=${uri//\'/}
-    case $sum in SHA256:*) ;; *)
-        echo "setup: the source index lists no SHA-256 for $name" >&2
-        return 1
-        ;;
-    esac
-    work=$(mktemp -d)
-    trap 'rm -rf "$work"' RETURN
-    /usr/lib/apt/apt-helper -qq download-file "$uri" "$work/$name" "$sum" 2>/dev/null
-    echo "${sum#SHA256:}  $work/$name" | sha256sum --check --quiet
-    mkdir -p "$work/src"
-    tar -xf "$work/$name" -C "$work/src" --strip-components=1 --exclude='*/tests'
-    cmake -S "$work/src" -B "$work/build" -DBUILD_SHARED_LIBS=ON -DCMAKE_BUILD_TYPE=Release \
-        >"$work/configure.log" 2>&1 || { cat "$work/configure.log" >&2; return 1; }
-    cmake --build "$work/build" --target hsakmt -j2 >"$work/build.log" 2>&1 ||
-        { cat "$work/build.log" >&2; return 1; }
-    rm -rf "$out"
-    mkdir -p "$out/lib" "$out/include"
-    cp -P "$work/build"/libhsakmt.so* "$out/lib/"
-    cp -r "$work/src/include/hsakmt" "$out/include/hsakmt"
-    echo "$name $sum" >"$stamp"
-    log "libhsakmt $library_version built from $name into $out"
+    version=${name#"${source_package}_"}
+    version=${version%%[+~-]*}
+    version=${version%.orig.tar.*}
+    case $sum in SHA256:*) ;; *) fail "finding a SHA-256 for $name in the source index" ;; esac
+    if [ -e "$out/lib/libhsakmt.so.1" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$name $sum" ]; then
+        log "libhsakmt $version ($name) already built: $out"
+        return
+    fi
+    if ! [ -f "$deps/src/$name" ] ||
+        ! echo "${sum#SHA256:}  $deps/src/$name" | sha256sum --check --quiet >/dev/null 2>&1; then
+        rm -f "$deps/src/$name"
+        /usr/lib/apt/apt-helper -qq download-file "$uri" "$deps/src/$name" "$sum" 2>"$deps/apt.log" ||
+            fail "downloading $name (log: $deps/apt.log)"
+        echo "${sum#SHA256:}  $deps/src/$name" | sha256sum --check --quiet ||
+            fail "checking $name against the SHA-256 of the source index"
+    fi
+    bash "$repo/scripts/build-thunk.sh" "$deps/src/$name" "$out" || exit 1
+    log "libhsakmt $version built from $name (Debian $source_release) into $out"
+}
+
+fail() {
+    echo "setup: failed at $*" >&2
+    exit 1
 }
 
 install_packages
-have_recent_library || build_library
+carried_library
