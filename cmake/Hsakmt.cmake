@@ -1,33 +1,35 @@
-# Finds libhsakmt: a shared libhsakmt.so.1 together with the public header of the same
-# installation, whose HsaNodeProperties has every recent node field below. A library is
-# never paired with a header newer than its own: it would leave those fields zero.
+# Chooses the libhsakmt that the executables link and load: a shared libhsakmt.so.1 together
+# with the public header of the same installation. A library is never paired with another
+# source's header: 6.4 grew the node and IO link records, and a header newer than its library
+# leaves the recent node fields zero.
+#
+# By default that is the library the project carries, which scripts/setup.sh builds from the
+# newest rocr-runtime source of Debian testing into build/deps/hsakmt. It goes to a directory
+# of its own, lib/kfdtopo/hsakmt/ of the build tree and of an installation, never where the loader
+# looks by default, and the executables find it there through their run path. HSAKMT_ROOT
+# names another installation instead (a distribution's: -DHSAKMT_ROOT=/usr); the executables
+# then load exactly that library, through its directory in their run path.
 #
 # Defines:
-#   hsakmt_headers  INTERFACE target: the chosen header (SYSTEM include directory)
-#   hsakmt::hsakmt  the chosen library
-#   HSAKMT_BESIDE_BIN  the library file installed to lib/, or "none"
-#
-# Installations looked at, in this order: HSAKMT_ROOT alone when it is set; else /opt/rocm,
-# /usr and /usr/local, then build/deps/hsakmt, where scripts/setup.sh builds libhsakmt
-# 6.2.4 from source. The first one that qualifies wins. The one built from source is
-# copied to lib/ of the build tree and installed to lib/, beside bin/, where the run path
-# $ORIGIN/../lib of the executables finds it.
+#   hsakmt_headers      INTERFACE target: the chosen header (SYSTEM include directory)
+#   hsakmt::hsakmt      the chosen library
+#   HSAKMT_CHOSEN       the chosen library file, HSAKMT_INCLUDE_DIR its include directory
+#   HSAKMT_LIBRARY      the file the executables load: the chosen one or its copy
+#   HSAKMT_CARRIED      the carried library file, when it is the one chosen; else "none"
+#   HSAKMT_GENERATION   6.4 when the header has the records of 6.4, else 6.2
+#   HSAKMT_RUNPATH      the executables' run path
+#   kfdtopo_link_hsakmt(target)  links the library and sets that run path
 
 set(HSAKMT_ROOT "" CACHE PATH
-    "Installation of libhsakmt with lib/libhsakmt.so.1 and include/hsakmt/hsakmt.h (overrides the search)")
+    "Installation of another libhsakmt (lib/libhsakmt.so.1 and include/hsakmt/hsakmt.h) to use instead of the carried one")
 
 set(_hsakmt_recent_fields NumXcc KFDGpuID FamilyID UniqueID DebugProperties)
-set(_hsakmt_built "${PROJECT_SOURCE_DIR}/build/deps/hsakmt")
-if(HSAKMT_ROOT)
-    set(_hsakmt_prefixes "${HSAKMT_ROOT}")
-else()
-    set(_hsakmt_prefixes /opt/rocm /usr /usr/local "${_hsakmt_built}")
-endif()
+set(_hsakmt_carried_prefix "${PROJECT_SOURCE_DIR}/build/deps/hsakmt")
 
-# Sets <out_var> to the recent fields that the header <header> lacks.
-function(_hsakmt_missing_fields header out_var)
+# Sets <out_var> to those of <fields> that the header's HsaNodeProperties lacks.
+function(_hsakmt_missing_fields header fields out_var)
     set(missing "")
-    foreach(field IN LISTS _hsakmt_recent_fields)
+    foreach(field IN LISTS fields)
         string(MAKE_C_IDENTIFIER "${header}_${field}" probe)
         set(source "${CMAKE_BINARY_DIR}/CMakeFiles/hsakmt_probe/${probe}.cpp")
         file(WRITE "${source}"
@@ -42,76 +44,81 @@ function(_hsakmt_missing_fields header out_var)
     set(${out_var} "${missing}" PARENT_SCOPE)
 endfunction()
 
-set(_hsakmt_library "")
-set(_hsakmt_report "")
-foreach(prefix IN LISTS _hsakmt_prefixes)
-    set(library "")
-    set(archive "")
-    foreach(dir IN ITEMS "${prefix}/lib/${CMAKE_LIBRARY_ARCHITECTURE}" "${prefix}/lib64" "${prefix}/lib")
-        if(NOT library AND EXISTS "${dir}/libhsakmt.so.1")
-            set(library "${dir}/libhsakmt.so.1")
-        endif()
-        if(NOT archive AND EXISTS "${dir}/libhsakmt.a")
-            set(archive "${dir}/libhsakmt.a")
+if(HSAKMT_ROOT)
+    set(_hsakmt_prefix "${HSAKMT_ROOT}")
+    set(_hsakmt_library "")
+    foreach(dir IN ITEMS "${HSAKMT_ROOT}/lib/${CMAKE_LIBRARY_ARCHITECTURE}" "${HSAKMT_ROOT}/lib64"
+            "${HSAKMT_ROOT}/lib")
+        if(NOT _hsakmt_library AND EXISTS "${dir}/libhsakmt.so.1")
+            set(_hsakmt_library "${dir}/libhsakmt.so.1")
         endif()
     endforeach()
-    if(NOT library)
-        if(archive)
-            list(APPEND _hsakmt_report "${archive} is only a static archive")
-        endif()
-        continue()
-    endif()
-    set(header "${prefix}/include/hsakmt/hsakmt.h")
-    if(NOT EXISTS "${header}")
-        set(header "${prefix}/include/hsakmt.h")
-    endif()
-    if(NOT EXISTS "${header}")
-        list(APPEND _hsakmt_report "${library} has no header in ${prefix}/include")
-        continue()
-    endif()
-    _hsakmt_missing_fields("${header}" missing)
-    if(missing STREQUAL "" AND header STREQUAL "${prefix}/include/hsakmt/hsakmt.h")
-        set(_hsakmt_library "${library}")
-        set(_hsakmt_include "${prefix}/include")
-        break()
-    endif()
-    string(REPLACE ";" ", " missing_text "${missing}")
-    if(missing_text STREQUAL "")
-        set(missing_text "nothing, but it is not laid out as hsakmt/hsakmt.h")
-    endif()
-    list(APPEND _hsakmt_report "${library} is older: its header ${header} lacks ${missing_text}")
-endforeach()
-
-string(REPLACE ";" ", " _hsakmt_fields_text "${_hsakmt_recent_fields}")
-if(NOT _hsakmt_library)
-    list(JOIN _hsakmt_report "\n  " _hsakmt_report_text)
-    message(FATAL_ERROR
-        "No shared libhsakmt.so.1 whose own header has the node fields ${_hsakmt_fields_text} "
-        "was found, in ${_hsakmt_prefixes} (an older library leaves XCCs, KFD GPU ID and "
-        "Family ID at 0 and gets the VGPR size of GFX 9.4 wrong).\n  ${_hsakmt_report_text}\n"
-        "A libhsakmt 6.x of the distribution (Debian 13 and newer: apt install libhsakmt-dev) "
-        "is used as installed. Elsewhere (Debian 12; ROCm up to 6.2, which ships only a static "
-        "archive; ROCm 6.3 and newer, which ship no libhsakmt of their own) run "
-        "scripts/setup.sh: it builds libhsakmt 6.2.4 from Debian 13's source package into "
-        "build/deps/hsakmt. Or point HSAKMT_ROOT at an installation with "
-        "lib/libhsakmt.so.1 and include/hsakmt/hsakmt.h.")
-endif()
-
-if(_hsakmt_include STREQUAL "${_hsakmt_built}/include")
-    set(_hsakmt_why "6.2.4 built from source by scripts/setup.sh")
-    if(_hsakmt_report)
-        list(JOIN _hsakmt_report "; " _hsakmt_report_text)
-        string(APPEND _hsakmt_why ", since ${_hsakmt_report_text}")
-    else()
-        string(APPEND _hsakmt_why ", since the system has no shared libhsakmt")
+    if(NOT _hsakmt_library)
+        message(FATAL_ERROR "HSAKMT_ROOT=${HSAKMT_ROOT} has no lib/libhsakmt.so.1 (nor in "
+            "lib/${CMAKE_LIBRARY_ARCHITECTURE} or lib64); a static libhsakmt.a will not do.")
     endif()
 else()
-    set(_hsakmt_why "its header has ${_hsakmt_fields_text}")
+    set(_hsakmt_prefix "${_hsakmt_carried_prefix}")
+    set(_hsakmt_library "${_hsakmt_carried_prefix}/lib/libhsakmt.so.1")
+    if(NOT EXISTS "${_hsakmt_library}")
+        message(FATAL_ERROR "The libhsakmt that kfdtopo carries is not built: run "
+            "scripts/setup.sh, which builds it from Debian testing's rocr-runtime source into "
+            "build/deps/hsakmt. Or name another installation with -DHSAKMT_ROOT=DIR "
+            "(DIR/lib/libhsakmt.so.1 and DIR/include/hsakmt/hsakmt.h).")
+    endif()
 endif()
-message(STATUS "libhsakmt: ${_hsakmt_library} with the header ${_hsakmt_include}/hsakmt/hsakmt.h: ${_hsakmt_why}")
+
+set(_hsakmt_header "${_hsakmt_prefix}/include/hsakmt/hsakmt.h")
+if(NOT EXISTS "${_hsakmt_header}")
+    message(FATAL_ERROR "${_hsakmt_library} has no header ${_hsakmt_header} of its own.")
+endif()
+_hsakmt_missing_fields("${_hsakmt_header}" "${_hsakmt_recent_fields}" _hsakmt_missing)
+if(_hsakmt_missing)
+    string(REPLACE ";" ", " _hsakmt_missing "${_hsakmt_missing}")
+    message(FATAL_ERROR "${_hsakmt_library} is too old: its header ${_hsakmt_header} lacks "
+        "${_hsakmt_missing}, so every GPU node would show XCCs 0, KFD GPU ID 0x0 and "
+        "Family ID 0x0. Use the carried library (leave HSAKMT_ROOT unset) or a libhsakmt 6.x.")
+endif()
+_hsakmt_missing_fields("${_hsakmt_header}" "NumNeuralCores;OverrideEngineId" _hsakmt_missing)
+if(_hsakmt_missing)
+    set(HSAKMT_GENERATION 6.2)
+    string(CONCAT _hsakmt_wrong " (older than the carried 6.4, it is known to get wrong: GFX 9.5 "
+        "(gfx950, MI350X and MI355X), whose VGPR size per CU it gives as 262144 B instead of "
+        "524288 B; and with HSA_OVERRIDE_GFX_VERSION set, the GFX version of every GPU node, "
+        "which it replaces by the override)")
+else()
+    set(HSAKMT_GENERATION 6.4)
+    set(_hsakmt_wrong "")
+endif()
+
+get_filename_component(_hsakmt_dir "${_hsakmt_library}" DIRECTORY)
+set(HSAKMT_CHOSEN "${_hsakmt_library}")
+set(HSAKMT_INCLUDE_DIR "${_hsakmt_prefix}/include")
+if(HSAKMT_ROOT)
+    set(HSAKMT_CARRIED none)
+    set(HSAKMT_LIBRARY "${_hsakmt_library}")
+    set(HSAKMT_RUNPATH "${_hsakmt_dir}:$ORIGIN/../lib")
+    message(STATUS "libhsakmt: ${_hsakmt_library} with its header ${_hsakmt_header}, named by "
+        "HSAKMT_ROOT and loaded from there${_hsakmt_wrong}")
+else()
+    file(STRINGS "${_hsakmt_carried_prefix}/source" _hsakmt_source LIMIT_COUNT 1)
+    string(REGEX REPLACE " .*" "" _hsakmt_source "${_hsakmt_source}")
+    set(HSAKMT_CARRIED "${_hsakmt_library}")
+    set(HSAKMT_LIBRARY "${CMAKE_BINARY_DIR}/lib/kfdtopo/hsakmt/libhsakmt.so.1")
+    set(HSAKMT_RUNPATH "$ORIGIN/../lib/kfdtopo/hsakmt:$ORIGIN/../lib")
+    message(STATUS "libhsakmt: the carried one, built from ${_hsakmt_source} into "
+        "${_hsakmt_carried_prefix}, loaded from lib/kfdtopo/hsakmt/")
+    add_custom_command(OUTPUT "${HSAKMT_LIBRARY}"
+        COMMAND ${CMAKE_COMMAND} -E copy "${_hsakmt_library}" "${HSAKMT_LIBRARY}"
+        DEPENDS "${_hsakmt_library}"
+        COMMENT "Copying the carried libhsakmt to lib/kfdtopo/hsakmt/")
+    add_custom_target(hsakmt_carried ALL DEPENDS "${HSAKMT_LIBRARY}")
+    install(FILES "${_hsakmt_library}" DESTINATION lib/kfdtopo/hsakmt
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endif()
 
 add_library(hsakmt_headers INTERFACE)
-target_include_directories(hsakmt_headers SYSTEM INTERFACE "${_hsakmt_include}")
+target_include_directories(hsakmt_headers SYSTEM INTERFACE "${_hsakmt_prefix}/include")
 
 add_library(hsakmt::hsakmt SHARED IMPORTED)
 set_target_properties(hsakmt::hsakmt PROPERTIES
@@ -119,17 +126,15 @@ set_target_properties(hsakmt::hsakmt PROPERTIES
     IMPORTED_SONAME libhsakmt.so.1)
 target_link_libraries(hsakmt::hsakmt INTERFACE hsakmt_headers)
 
-# The library built from source goes beside bin/ of this build tree and of an installation.
-set(HSAKMT_BESIDE_BIN none)
-if(_hsakmt_include STREQUAL "${_hsakmt_built}/include")
-    file(REAL_PATH "${_hsakmt_library}" _hsakmt_file)
-    set(HSAKMT_BESIDE_BIN "${_hsakmt_file}")
-    set(_hsakmt_copy "${CMAKE_BINARY_DIR}/lib/libhsakmt.so.1")
-    add_custom_command(OUTPUT "${_hsakmt_copy}"
-        COMMAND ${CMAKE_COMMAND} -E copy "${_hsakmt_file}" "${_hsakmt_copy}"
-        DEPENDS "${_hsakmt_file}"
-        COMMENT "Copying libhsakmt to lib/")
-    add_custom_target(hsakmt_beside_bin ALL DEPENDS "${_hsakmt_copy}")
-    install(FILES "${_hsakmt_file}" DESTINATION lib RENAME libhsakmt.so.1
-        PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-endif()
+# Links <target> against the chosen libhsakmt, which it then loads through its run path, in
+# the build tree as installed; nothing of the link directories gets into it.
+function(kfdtopo_link_hsakmt target)
+    target_link_libraries(${target} PRIVATE hsakmt::hsakmt)
+    set_target_properties(${target} PROPERTIES
+        INSTALL_RPATH "${HSAKMT_RUNPATH}"
+        BUILD_WITH_INSTALL_RPATH ON)
+    target_link_options(${target} PRIVATE "LINKER:--enable-new-dtags")
+    if(TARGET hsakmt_carried)
+        add_dependencies(${target} hsakmt_carried)
+    endif()
+endfunction()
