@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs into a temporary prefix. The libhsakmt that the build carries (if not "none") must
-# be installed as lib/kfdtopo/libhsakmt.so.1 and be the one the installed kfdtopo loads.
+# be installed as lib/kfdtopo/hsakmt/libhsakmt.so.1 and be the one the installed kfdtopo loads.
 # kfdsim goes to lib/kfdtopo/kfdsim, out of the loader's way, and the installed
 # kfdtopo-replay, run from another folder without LD_LIBRARY_PATH, must replay a fixture and a
 # captured tree through it, and refuse a missing topology in one line.
@@ -21,14 +21,14 @@ for program in kfdtopo kfdtopo-export kfdtopo-replay; do
 done
 test -s "$prefix/share/doc/kfdtopo/fixtures.md" || fail "fixtures.md not installed"
 if [ "$library" != none ]; then
-    cmp "$prefix/lib/kfdtopo/libhsakmt.so.1" "$library"
+    cmp "$prefix/lib/kfdtopo/hsakmt/libhsakmt.so.1" "$library"
     env -u LD_LIBRARY_PATH ldd "$prefix/bin/kfdtopo" |
-        grep -F "libhsakmt.so.1 => $prefix/bin/../lib/kfdtopo/libhsakmt.so.1"
+        grep -F "libhsakmt.so.1 => $prefix/bin/../lib/kfdtopo/hsakmt/libhsakmt.so.1"
 fi
 sim=$prefix/lib/kfdtopo/kfdsim
 test -f "$sim/libhsakmt.so.1" || fail "kfdsim not installed in lib/kfdtopo/kfdsim"
 [ "$(ls "$sim")" = libhsakmt.so.1 ] || fail "lib/kfdtopo/kfdsim holds more than kfdsim: $(ls "$sim")"
-! cmp -s "$sim/libhsakmt.so.1" "$prefix/lib/kfdtopo/libhsakmt.so.1" ||
+! cmp -s "$sim/libhsakmt.so.1" "$prefix/lib/kfdtopo/hsakmt/libhsakmt.so.1" ||
     fail "kfdsim installed in the carried library's place"
 
 # Relative topologies from another folder, and the script called through a link.
