@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every check: the test suite (Debug, with memcheck and install tests), the suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing run, the
-# benchmark's small sizes against its targets, the suite built in a minimal Debian 13 root
-# against that release's own libhsakmt, and the Debian package built, installed and run there.
+# benchmark's small sizes against its targets, the Debian package built with the carried
+# libhsakmt, checked by lintian and run unpacked, the suite built in a minimal Debian 13 root
+# against that release's own libhsakmt, and the package built, installed and run there.
 # Expects scripts/setup.sh to have run. FUZZ_SECONDS sets the fuzzing time (default 60).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -12,8 +13,9 @@ stages=(
     "cmake --workflow --preset asan"
     "bash scripts/fuzz.sh ${FUZZ_SECONDS:-60}"
     "python3 bench/run.py --small"
+    "bash tests/package_test.sh ."
     "bash tests/debian13.sh"
-    "bash tests/package_test.sh build/debian13/root ."
+    "bash tests/package_test.sh . build/debian13/root"
 )
 passed=0
 failed=0

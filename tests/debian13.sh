@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds kfdtopo in a minimal Debian 13 root against Debian 13's own libhsakmt-dev and runs
-# the suite there. The root is made once with debootstrap from the machine's Debian mirror
-# and kept under build/debian13, so a second run only builds and tests.
+# Builds kfdtopo in a minimal Debian 13 root against Debian 13's own libhsakmt-dev, named with
+# -DHSAKMT_ROOT=/usr, and runs the suite there. The root is made once with debootstrap from the
+# machine's Debian mirror# and kept under build/debian13, so a second run only builds and tests.
 # Usage: debian13.sh         copy the tracked files into the root, build and test there
 #        debian13.sh root    print the root's path, making it first if needed
 set -euo pipefail
@@ -11,7 +11,7 @@ cache="$repo/build/debian13"
 root="$cache/root"
 release=trixie
 packages=(g++ cmake make binutils python3 libhsakmt-dev nlohmann-json3-dev libgtest-dev
-    clustershell pdsh)
+    zlib1g-dev clustershell pdsh)
 
 log() { printf 'debian13: %s\n' "$*" >&2; }
 
@@ -46,7 +46,8 @@ build_and_test() {
         tar -C "$root/src" -xf -
     mount -t proc proc "$root/proc"
     trap 'umount "$root/proc"' EXIT
-    chroot "$root" /bin/sh -c 'cd /src && cmake --workflow --preset dev'
+    chroot "$root" /bin/sh -c 'cd /src && cmake --preset dev -DHSAKMT_ROOT=/usr &&
+        cmake --build --preset dev && ctest --preset dev'
 }
 
 make_root
