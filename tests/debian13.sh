@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds kfdtopo in a minimal Debian 13 root against Debian 13's own libhsakmt-dev, named with
 # -DHSAKMT_ROOT=/usr, and runs the suite there. The root is made once with debootstrap from the
-# machine's Debian mirror# and kept under build/debian13, so a second run only builds and tests.
+# machine's Debian mirror and kept under build/debian13, so a second run only builds and tests.
 # Usage: debian13.sh         copy the tracked files into the root, build and test there
 #        debian13.sh root    print the root's path, making it first if needed
 set -euo pipefail
