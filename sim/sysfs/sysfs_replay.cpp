@@ -101,20 +101,21 @@ constexpr KeyField<HsaMemoryProperties> bankKeys[] = {
 static_assert(std::size(bankKeys) == 5);
 
 constexpr KeyField<HsaIoLinkProperties> linkKeys[] = {
-    {"type",                      [](HsaIoLinkProperties& l, Value v) { l.IoLinkType = static_cast<HSA_IOLINKTYPE>(low<HSAuint32>(v)); }},
-    {"version_major",             [](HsaIoLinkProperties& l, Value v) { l.VersionMajor = low<HSAuint32>(v); }},
-    {"version_minor",             [](HsaIoLinkProperties& l, Value v) { l.VersionMinor = low<HSAuint32>(v); }},
-    {"node_from",                 [](HsaIoLinkProperties& l, Value v) { l.NodeFrom = low<HSAuint32>(v); }},
-    {"node_to",                   [](HsaIoLinkProperties& l, Value v) { l.NodeTo = low<HSAuint32>(v); }},
-    {"weight",                    [](HsaIoLinkProperties& l, Value v) { l.Weight = low<HSAuint32>(v); }},
-    {"min_latency",               [](HsaIoLinkProperties& l, Value v) { l.MinimumLatency = low<HSAuint32>(v); }},
-    {"max_latency",               [](HsaIoLinkProperties& l, Value v) { l.MaximumLatency = low<HSAuint32>(v); }},
-    {"min_bandwidth",             [](HsaIoLinkProperties& l, Value v) { l.MinimumBandwidth = low<HSAuint32>(v); }},
-    {"max_bandwidth",             [](HsaIoLinkProperties& l, Value v) { l.MaximumBandwidth = low<HSAuint32>(v); }},
-    {"recommended_transfer_size", [](HsaIoLinkProperties& l, Value v) { l.RecTransferSize = low<HSAuint32>(v); }},
-    {"flags",                     [](HsaIoLinkProperties& l, Value v) { l.Flags.LinkProperty = low<HSAuint32>(v); }},
+    {"type",                            [](HsaIoLinkProperties& l, Value v) { l.IoLinkType = static_cast<HSA_IOLINKTYPE>(low<HSAuint32>(v)); }},
+    {"version_major",                   [](HsaIoLinkProperties& l, Value v) { l.VersionMajor = low<HSAuint32>(v); }},
+    {"version_minor",                   [](HsaIoLinkProperties& l, Value v) { l.VersionMinor = low<HSAuint32>(v); }},
+    {"node_from",                       [](HsaIoLinkProperties& l, Value v) { l.NodeFrom = low<HSAuint32>(v); }},
+    {"node_to",                         [](HsaIoLinkProperties& l, Value v) { l.NodeTo = low<HSAuint32>(v); }},
+    {"weight",                          [](HsaIoLinkProperties& l, Value v) { l.Weight = low<HSAuint32>(v); }},
+    {"min_latency",                     [](HsaIoLinkProperties& l, Value v) { l.MinimumLatency = low<HSAuint32>(v); }},
+    {"max_latency",                     [](HsaIoLinkProperties& l, Value v) { l.MaximumLatency = low<HSAuint32>(v); }},
+    {"min_bandwidth",                   [](HsaIoLinkProperties& l, Value v) { l.MinimumBandwidth = low<HSAuint32>(v); }},
+    {"max_bandwidth",                   [](HsaIoLinkProperties& l, Value v) { l.MaximumBandwidth = low<HSAuint32>(v); }},
+    {"recommended_transfer_size",       [](HsaIoLinkProperties& l, Value v) { l.RecTransferSize = low<HSAuint32>(v); }},
+    {"recommended_sdma_engine_id_mask", [](HsaIoLinkProperties& l, Value v) { l.RecSdmaEngIdMask = low<HSAuint32>(v); }},
+    {"flags",                           [](HsaIoLinkProperties& l, Value v) { l.Flags.LinkProperty = low<HSAuint32>(v); }},
 };
-static_assert(std::size(linkKeys) == 12);
+static_assert(std::size(linkKeys) == 13);
 
 constexpr KeyField<HsaSystemProperties> systemKeys[] = {
     {"platform_oem", [](HsaSystemProperties& s, Value v) { s.PlatformOem = low<HSAuint32>(v); }},
