@@ -63,12 +63,12 @@ constexpr KeyField<NodeFile> nodeKeys[] = {
     {"gds_size_in_kb",             [](NodeFile& n, Value v) { n.properties.GDSSizeInKB = low<HSAuint32>(v); }},
     {"num_gws",                    [](NodeFile& n, Value v) { n.properties.NumGws = low<HSAuint8>(v); }},
     {"wave_front_size",            [](NodeFile& n, Value v) { n.properties.WaveFrontSize = low<HSAuint32>(v); }},
-    {"array_count",                [](NodeFile& n, Value v) { n.arrayCount = v; }},
+    {"array_count",                [](NodeFile& n, Value v) { n.arrayCount = low<HSAuint32>(v); }},
     {"simd_arrays_per_engine",     [](NodeFile& n, Value v) { n.properties.NumArrays = low<HSAuint32>(v); }},
     {"cu_per_simd_array",          [](NodeFile& n, Value v) { n.properties.NumCUPerArray = low<HSAuint32>(v); }},
     {"simd_per_cu",                [](NodeFile& n, Value v) { n.properties.NumSIMDPerCU = low<HSAuint32>(v); }},
     {"max_slots_scratch_cu",       [](NodeFile& n, Value v) { n.properties.MaxSlotsScratchCU = low<HSAuint32>(v); }},
-    {"gfx_target_version",         [](NodeFile& n, Value v) { n.gfxTargetVersion = v; }},
+    {"gfx_target_version",         [](NodeFile& n, Value v) { n.gfxTargetVersion = low<HSAuint32>(v); }},
     {"vendor_id",                  [](NodeFile& n, Value v) { n.properties.VendorId = low<HSAuint16>(v); }},
     {"device_id",                  [](NodeFile& n, Value v) { n.properties.DeviceId = low<HSAuint16>(v); }},
     {"location_id",                [](NodeFile& n, Value v) { n.properties.LocationId = low<HSAuint32>(v); }},
@@ -130,7 +130,8 @@ constexpr HSAuint32 sgprSizePerCU = 0x4000;
 // VGPR file size by gfx version.
 HSAuint32 vgprSizePerCU(const GfxVersion& v) {
     const bool gfx9Large =
-        v.major == 9 && ((v.minor == 0 && (v.stepping == 8 || v.stepping == 10)) || v.minor == 4);
+        v.major == 9 && ((v.minor == 0 && (v.stepping == 8 || v.stepping == 10)) || v.minor == 4 ||
+                         (v.minor == 5 && v.stepping == 0));
     const bool gfx11Or12Large =
         (v.major == 11 || v.major == 12) && v.minor == 0 && (v.stepping == 0 || v.stepping == 1);
     return gfx9Large ? 0x80000 : gfx11Or12Large ? 0x60000 : 0x40000;
@@ -246,11 +247,12 @@ void readLinks(const NodeDirectory& directory, std::string_view kind, Value coun
 // decoded gfx_target_version; none without either.
 std::optional<GfxVersion> gfxVersion(const NodeFile& file, std::string& name) {
     const Value target = file.gfxTargetVersion;
-    const GfxVersion decoded{static_cast<HSAuint32>(target / 10000 % 100),
-                             static_cast<HSAuint32>(target / 100 % 100),
+    const auto major = static_cast<HSAuint32>(target / 10000 % 100);
+    // Kept as EngineId keeps it: the major in 6 bits.
+    const GfxVersion decoded{major & 0x3F, static_cast<HSAuint32>(target / 100 % 100),
                              static_cast<HSAuint32>(target % 100)};
     const DeviceRow* known = findDevice(file.properties.DeviceId);
-    if (known != nullptr && decoded.major <= 10) {
+    if (known != nullptr && major <= 10) {
         name = known->name;
         return known->version;
     }
