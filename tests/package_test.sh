@@ -22,7 +22,7 @@ if [ -n "$root" ]; then
     tar -C "$src" --exclude=./build --exclude=./.git -cf - . | tar -C "$root$work/src" -xf -
     cp "$src"/build/deps/src/*.orig.tar.* "$root$work/src/build/deps/src/"
     run "apt-get install -y -q --no-install-recommends g++ gcc cmake make dpkg-dev file xz-utils \
-        pkgconf libdrm-dev libnuma-dev zlib1g-dev nlohmann-json3-dev libhsakmt1 lintian" ||
+        python3 pkgconf libdrm-dev libnuma-dev zlib1g-dev nlohmann-json3-dev libhsakmt1 lintian" ||
         fail "build dependencies not installed"
     run "cd $work/src && bash scripts/build-thunk.sh build/deps/src/*.orig.tar.* build/deps/hsakmt" ||
         fail "the carried libhsakmt not built"
@@ -48,7 +48,7 @@ if [ -n "$root" ]; then
     run "apt-get remove -y -q kfdtopo; cd $work/build && apt-get install -y -q ./$deb" ||
         fail "$deb not installed"
     usr=/usr
-    in_place() { chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin "$@"; }
+    in_place() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; }
 else
     run "dpkg-deb -x $work/build/$deb $work/unpacked" || fail "$deb not unpacked"
     usr=$work/unpacked/usr
