@@ -92,12 +92,12 @@ std::vector<SysfsProperty> parseSysfsProperties(std::string_view text, const std
         std::size_t start = 0;
         const std::string_view key = tokens.next(keyStart);
         const std::string_view valueText = tokens.next(start);
-        if (valueText.empty()) {
+        if (key.empty()) {
             return properties;
         }
         const std::optional<std::uint64_t> value = unsignedValue(valueText);
-        if (!value &&
-            text.substr(keyStart, start - keyStart).find('\n') != std::string_view::npos) {
+        if (!value && (valueText.empty() || text.substr(keyStart, start - keyStart).find('\n') !=
+                                                std::string_view::npos)) {
             failLine(text, keyStart, source, "has no value");
         }
         if (!value) {

@@ -18,10 +18,10 @@ struct SysfsProperty {
 };
 
 /// The pairs of `text` in file order: whitespace-separated key and value tokens, only the first
-/// page read, scanning stopped at a key without a value. A value is decimal digits with an
-/// optional sign (a negative one wraps, a too large one saturates, like strtoull). Throws
-/// FixtureError "<source>: line <n>: "<line>" is not a number" for any other value, or
-/// "... has no value" on the line of a key when the next token, on a later line, is no number.
+/// page read. A value is decimal digits with an optional sign (a negative one wraps, a too large
+/// one saturates, like strtoull). Throws FixtureError "<source>: line <n>: "<line>" is not a
+/// number" for any other value, or "... has no value" on the line of a key when no token follows
+/// or the next one, on a later line, is no number.
 std::vector<SysfsProperty> parseSysfsProperties(std::string_view text, const std::string& source);
 
 /// The single number of a file such as gpu_id or generation_id (its first token; what follows is

@@ -99,7 +99,8 @@ std::vector<std::string> argumentsOf(const std::string& name) {
 
 // Where a case runs: the data directory, or for a case with <case>.scratch a scratch copy of
 // its tree holding the files that git cannot store, one a line: "fifo PATH", "block PATH" (a
-// device node, never opened) or "sparse PATH BYTES".
+// device node, never opened), "sparse PATH BYTES" or "letters PATH BYTES" (one line of BYTES
+// letters, without a newline).
 std::string directoryFor(const std::string& name) {
     bool given = false;
     const std::string made = readFile(dataPath(name + ".scratch"), &given);
@@ -125,6 +126,8 @@ std::string directoryFor(const std::string& name) {
         if (kind == "sparse") {
             std::ofstream{path};
             fs::resize_file(path, bytes);
+        } else if (kind == "letters") {
+            std::ofstream(path, std::ios::binary) << std::string(bytes, 'a');
         } else if ((kind == "fifo" ? mkfifo(path.c_str(), 0600)
                                    : mknod(path.c_str(), S_IFBLK | 0600, makedev(7, 0))) != 0) {
             throw std::runtime_error("cannot make " + line + ": " + std::strerror(errno));
