@@ -58,6 +58,9 @@ struct Topology {
     std::vector<Fault> faults;
     // The bank query refuses a NULL array even for a count of 0, as the real library does.
     bool nullBankArrayRefused = false;
+    // Not 0: the acquire fails with this status, as the library's snapshot of a tree does when
+    // a GFX version override is invalid.
+    HSAint32 acquireStatus = 0;
 };
 
 /// The status of the first fault that matches `call`, if any. Entries with a node match only

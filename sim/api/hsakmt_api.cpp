@@ -166,6 +166,9 @@ HSAKMT_STATUS HSAKMTAPI hsaKmtAcquireSystemProperties(HsaSystemProperties* Syste
         if (SystemProperties == nullptr) {
             return HSAKMT_STATUS_INVALID_PARAMETER;
         }
+        if (session.topology.acquireStatus != 0) {
+            return toStatus(session.topology.acquireStatus);
+        }
         *SystemProperties = session.topology.system;
         session.held = true;
         return HSAKMT_STATUS_SUCCESS;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <optional>
@@ -268,6 +269,82 @@ std::optional<GfxVersion> gfxVersion(const NodeFile& file, std::string& name) {
     return decoded;
 }
 
+// The Major, Minor and Stepping bits of an engine id.
+constexpr HSAuint32 engineVersion(const GfxVersion& v) {
+    return (v.major & 0x3F) << 10 | (v.minor & 0xFF) << 16 | (v.stepping & 0xFF) << 24;
+}
+
+// scanf's %u: blanks, a sign, then digits read as strtoul reads them, kept to 32 bits.
+std::optional<HSAuint32> scanUnsigned(std::string_view& text) {
+    while (!text.empty() &&
+           (text.front() == ' ' || (text.front() >= '\t' && text.front() <= '\r'))) {
+        text.remove_prefix(1);
+    }
+    const bool negative = !text.empty() && text.front() == '-';
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        text.remove_prefix(1);
+    }
+    constexpr std::uint64_t largest = ~std::uint64_t{0};
+    std::uint64_t value = 0;
+    bool saturated = false;
+    std::size_t digits = 0;
+    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+        const auto digit = static_cast<std::uint64_t>(text[digits] - '0');
+        saturated = saturated || value > (largest - digit) / 10;
+        value = value * 10 + digit;
+    }
+    if (digits == 0) {
+        return std::nullopt;
+    }
+    text.remove_prefix(digits);
+    return static_cast<HSAuint32>(saturated ? largest : negative ? 0 - value : value);
+}
+
+// An override's "major.minor.stepping" as the library scans it ("%u.%u.%u%c" matching exactly
+// three), within the fields of an engine id; nothing for any other text.
+std::optional<GfxVersion> parseGfxOverride(std::string_view text) {
+    GfxVersion version;
+    HSAuint32* const parts[] = {&version.major, &version.minor, &version.stepping};
+    for (std::size_t i = 0; i < std::size(parts); ++i) {
+        if (i > 0) {
+            if (text.empty() || text.front() != '.') {
+                return std::nullopt;
+            }
+            text.remove_prefix(1);
+        }
+        const std::optional<HSAuint32> part = scanUnsigned(text);
+        if (!part) {
+            return std::nullopt;
+        }
+        *parts[i] = *part;
+    }
+    if (!text.empty() || version.major > 63 || version.minor > 255 || version.stepping > 255) {
+        return std::nullopt;
+    }
+    return version;
+}
+
+// The node's own override variable wins over the one for all nodes, even when it is empty.
+const char* gfxOverride(HSAuint32 node) {
+    const std::string own = "HSA_OVERRIDE_GFX_VERSION_" + std::to_string(node);
+    const char* value = std::getenv(own.c_str());
+    return value != nullptr ? value : std::getenv("HSA_OVERRIDE_GFX_VERSION");
+}
+
+// Sets OverrideEngineId from the node's override variable, if one is set; false when its value
+// is invalid, which fails the snapshot.
+bool applyGfxOverride(HSAuint32 node, HsaNodeProperties& p) {
+    const char* value = gfxOverride(node);
+    if (value == nullptr) {
+        return true;
+    }
+    const std::optional<GfxVersion> version = parseGfxOverride(value);
+    if (version) {
+        p.OverrideEngineId.Value = engineVersion(*version);
+    }
+    return version.has_value();
+}
+
 // Fields the library derives for nodes with SIMDs; the version, when there is one.
 std::optional<GfxVersion> deriveGpuFields(const NodeFile& file, HsaNodeProperties& p) {
     if (p.NumArrays != 0) {
@@ -279,8 +356,7 @@ std::optional<GfxVersion> deriveGpuFields(const NodeFile& file, HsaNodePropertie
     std::string name;
     const std::optional<GfxVersion> version = gfxVersion(file, name);
     if (version) {
-        p.EngineId.Value = (p.EngineId.Value & 0x3FF) | (version->major & 0x3F) << 10 |
-                           (version->minor & 0xFF) << 16 | (version->stepping & 0xFF) << 24;
+        p.EngineId.Value = (p.EngineId.Value & 0x3FF) | engineVersion(*version);
         p.VGPRSizePerCU = vgprSizePerCU(*version);
         p.SGPRSizePerCU = sgprSizePerCU;
         std::copy(name.begin(), name.end(), std::begin(p.AMDName));
@@ -302,7 +378,7 @@ void addGpuRecords(HSAuint32 node, const std::optional<GfxVersion>& version, Top
 }
 
 TopologyNode readNode(const std::string& nodesDirectory, HSAuint32 node, HSAuint32 nodeCount,
-                      std::size_t& records) {
+                      std::size_t& records, bool& overrideRefused) {
     const NodeDirectory directory{nodesDirectory + "/" + std::to_string(node), node, nodeCount,
                                   &records};
     const std::string propertiesPath = directory.path + "/properties";
@@ -317,6 +393,9 @@ TopologyNode readNode(const std::string& nodesDirectory, HSAuint32 node, HSAuint
     }
     const bool gpu = p.NumFComputeCores != 0;
     const std::optional<GfxVersion> version = gpu ? deriveGpuFields(file, p) : std::nullopt;
+    if (version && !applyGfxOverride(node, p)) {
+        overrideRefused = true;
+    }
     result.memBanks = readBanks(directory, p.NumMemoryBanks);
     readLinks(directory, "io_links", file.ioLinksCount, result.ioLinks);
     readLinks(directory, "p2p_links", file.p2pLinksCount, result.ioLinks);
@@ -409,8 +488,13 @@ Topology loadSysfsTopology(const std::string& directory) {
     const HSAuint32 nodeCount = countEntries(nodesDirectory);
     topology.system.NumNodes = nodeCount;
     std::size_t records = nodeCount;
+    bool overrideRefused = false;
     for (HSAuint32 node = 0; node < nodeCount; ++node) {
-        topology.nodes.push_back(readNode(nodesDirectory, node, nodeCount, records));
+        topology.nodes.push_back(
+            readNode(nodesDirectory, node, nodeCount, records, overrideRefused));
+    }
+    if (overrideRefused) {
+        topology.acquireStatus = HSAKMT_STATUS_ERROR;
     }
     if (overlay) {
         overlayJsonFixture(*overlay, overlayPath, topology);

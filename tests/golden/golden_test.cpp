@@ -97,6 +97,27 @@ std::vector<std::string> argumentsOf(const std::string& name) {
     return given ? lines(text) : std::vector<std::string>{};
 }
 
+// The case's environment: the lines "NAME=value" of <case>.env, after the caller's GFX version
+// overrides are removed, which would change what kfdsim replays.
+std::vector<std::string> environmentOf(const std::string& name) {
+    std::vector<std::string> changes;
+    constexpr std::string_view override = "HSA_OVERRIDE_GFX_VERSION";
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view variable = *entry;
+        if (variable.compare(0, override.size(), override) == 0) {
+            changes.emplace_back(variable.substr(0, variable.find('=')));
+        }
+    }
+    bool given = false;
+    const std::string text = readFile(dataPath(name + ".env"), &given);
+    if (given) {
+        for (const std::string& line : lines(text)) {
+            changes.push_back(line);
+        }
+    }
+    return changes;
+}
+
 // Where a case runs: the data directory, or for a case with <case>.scratch a scratch copy of
 // its tree holding the files that git cannot store, one a line: "fifo PATH", "block PATH" (a
 // device node, never opened), "sparse PATH BYTES" or "letters PATH BYTES" (one line of BYTES
@@ -136,17 +157,19 @@ std::string directoryFor(const std::string& name) {
     return scratch;
 }
 
-// Runs kfdtopo, kfdtopo-export ("export") or kfdtopo with stderr into stdout ("merged").
+// Runs kfdtopo, kfdtopo-export ("export") or kfdtopo with stderr into stdout ("merged"), with
+// the environment changes `env` besides the topology and kfdsim.
 ProcessResult runCase(const std::string& tool, const std::string& topology,
-                      std::vector<std::string> args, std::string_view directory = testDataDir) {
+                      std::vector<std::string> args, std::vector<std::string> env,
+                      std::string_view directory = testDataDir) {
     std::string program(tool == "export" ? exporterBinary : kfdtopoBinary);
     if (tool == "merged") {
         args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" 2>&1", program});
         program = "/bin/sh";
     }
-    return runProcess(program, args,
-                      {"KFDSIM_TOPOLOGY=" + topology, "LD_LIBRARY_PATH=" + std::string(kfdsimDir)},
-                      std::string(directory));
+    env.insert(env.begin(),
+               {"KFDSIM_TOPOLOGY=" + topology, "LD_LIBRARY_PATH=" + std::string(kfdsimDir)});
+    return runProcess(program, args, env, std::string(directory));
 }
 
 // Where two texts first differ, with the line of the expected text there.
@@ -176,7 +199,8 @@ TEST_P(Golden, OutputMatchesExpectedFiles) {
     const std::string outPath = base + (golden.tool == "export" ? ".json" : ".out");
     const std::string directory = directoryFor(golden.name);
     const ProcessResult result =
-        runCase(golden.tool, topologyOf(golden.name), argumentsOf(golden.name), directory);
+        runCase(golden.tool, topologyOf(golden.name), argumentsOf(golden.name),
+                environmentOf(golden.name), directory);
     if (directory != testDataDir) {
         fs::remove_all(directory);
     }
@@ -231,11 +255,12 @@ TEST_P(RoundTrip, ExportReplaysTheSameReport) {
     close(fd);
     const std::string exported(pattern);
 
-    const ProcessResult original = runCase("kfdtopo", topologyOf(golden.name), {});
-    const ProcessResult first = runCase("export", topologyOf(golden.name), {});
+    const std::vector<std::string> env = environmentOf(golden.name);
+    const ProcessResult original = runCase("kfdtopo", topologyOf(golden.name), {}, env);
+    const ProcessResult first = runCase("export", topologyOf(golden.name), {}, env);
     writeFile(exported, first.out);
-    const ProcessResult replayed = runCase("kfdtopo", exported, {});
-    const ProcessResult second = runCase("export", exported, {});
+    const ProcessResult replayed = runCase("kfdtopo", exported, {}, env);
+    const ProcessResult second = runCase("export", exported, {}, env);
     unlink(exported.c_str());
 
     EXPECT_EQ(replayed.exitStatus, original.exitStatus);
