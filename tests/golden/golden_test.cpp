@@ -118,6 +118,40 @@ std::vector<std::string> environmentOf(const std::string& name) {
     return changes;
 }
 
+// The scratch kinds made from data files, one line of <case>.scratch: "copy PATH [FROM]"
+// (tests/data/FROM, a file or a tree, PATH itself by default), "repeat PATH COUNT FROM" (COUNT
+// copies of tests/data/FROM back to back) or "directory PATH" (empty); false for other kinds.
+bool madeFromData(const std::string& line, const std::string& scratch) {
+    std::istringstream entry(line);
+    std::string kind;
+    std::string path;
+    std::string from;
+    std::size_t count = 0;
+    entry >> kind >> path;
+    if (kind == "repeat") {
+        entry >> count;
+    }
+    entry >> from;
+    const fs::path target = scratch + "/" + path;
+    if (kind != "copy" && kind != "repeat" && kind != "directory") {
+        return false;
+    }
+    fs::create_directories(kind == "directory" ? target : target.parent_path());
+    from = dataPath(from.empty() ? path : from);
+    if (kind == "copy") {
+        fs::copy(from, target,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks |
+                     fs::copy_options::overwrite_existing);
+    } else if (kind == "repeat") {
+        const std::string piece = readFile(from);
+        std::ofstream out(target, std::ios::binary);
+        for (std::size_t i = 0; i < count; ++i) {
+            out << piece;
+        }
+    }
+    return true;
+}
+
 // Where a case runs: the data directory, or for a case with <case>.scratch a scratch copy of
 // its tree holding the files that git cannot store, one a line: "fifo PATH", "block PATH" (a
 // device node, never opened), "sparse PATH BYTES" or "letters PATH BYTES" (one line of BYTES
@@ -125,7 +159,8 @@ std::vector<std::string> environmentOf(const std::string& name) {
 std::string directoryFor(const std::string& name) {
     bool given = false;
     const std::string made = readFile(dataPath(name + ".scratch"), &given);
-    if (!given) {
+    // A case that leaves files runs in a scratch directory too.
+    if (!given && !fs::exists(dataPath(name + ".files"))) {
         return std::string(testDataDir);
     }
     char pattern[] = "/tmp/kfdtopo-golden-XXXXXX";
@@ -138,6 +173,9 @@ std::string directoryFor(const std::string& name) {
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     }
     for (const std::string& line : lines(made)) {
+        if (madeFromData(line, scratch)) {
+            continue;
+        }
         std::istringstream entry(line);
         std::string kind;
         std::string path;
@@ -185,6 +223,54 @@ std::string firstDifference(const std::string& expected, const std::string& actu
            "\n  expected: " + lineAt(expected) + "\n  actual:   " + lineAt(actual);
 }
 
+// What a gzip file inflates to, by the gzip program, which knows nothing of ours.
+ProcessResult gunzip(const std::string& path) { return runProcess("/bin/gzip", {"-dc", path}, {}); }
+
+bool endsWith(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+// What is wrong with the files a case leaves in its scratch directory, "" when nothing: a line
+// "PATH EXPECTED" of <case>.files names a file that must hold the bytes of tests/data/EXPECTED
+// (once inflated, when PATH ends in .gz), and nothing may be there but those files, the case's
+// tree and what its .scratch made (a temporary file left behind, for one).
+std::string filesLeftWrong(const std::string& name, const std::string& directory) {
+    std::vector<std::string> allowed{name};
+    for (const std::string& line : lines(readFile(dataPath(name + ".scratch")))) {
+        std::string kind;
+        allowed.emplace_back();
+        std::istringstream(line) >> kind >> allowed.back();
+    }
+    std::string wrong;
+    for (const std::string& line : lines(readFile(dataPath(name + ".files")))) {
+        std::string expected;
+        allowed.emplace_back();
+        std::istringstream(line) >> allowed.back() >> expected;
+        const std::string path = directory + "/" + allowed.back();
+        bool found = true;
+        ProcessResult inflated;
+        const std::string actual =
+            endsWith(path, ".gz") ? (inflated = gunzip(path)).out : readFile(path, &found);
+        if (!found || inflated.exitStatus > 0) {
+            wrong += allowed.back() + " is missing or unreadable: " + inflated.err + "\n";
+        } else if (actual != readFile(dataPath(expected))) {
+            wrong += allowed.back() + " against " + expected + ": " +
+                     firstDifference(readFile(dataPath(expected)), actual) + "\n";
+        }
+    }
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory)) {
+        const std::string left = fs::relative(entry.path(), directory).string();
+        const bool madeOrListed =
+            std::any_of(allowed.begin(), allowed.end(), [&left](const std::string& path) {
+                return left == path || left.rfind(path + "/", 0) == 0;
+            });
+        if (!fs::is_directory(entry.symlink_status()) && !madeOrListed) {
+            wrong += left + " was left in the run directory\n";
+        }
+    }
+    return wrong;
+}
+
 bool updating() {
     const char* update = std::getenv("KFDTOPO_UPDATE_GOLDEN");
     return update != nullptr && std::string_view(update) == "1";
@@ -201,6 +287,8 @@ TEST_P(Golden, OutputMatchesExpectedFiles) {
     const ProcessResult result =
         runCase(golden.tool, topologyOf(golden.name), argumentsOf(golden.name),
                 environmentOf(golden.name), directory);
+    const std::string filesWrong =
+        directory == testDataDir ? "" : filesLeftWrong(golden.name, directory);
     if (directory != testDataDir) {
         fs::remove_all(directory);
     }
@@ -228,6 +316,7 @@ TEST_P(Golden, OutputMatchesExpectedFiles) {
         << golden.purpose << ": stdout " << firstDifference(expectedOut, result.out);
     EXPECT_TRUE(result.err == expectedErr)
         << golden.purpose << ": stderr " << firstDifference(expectedErr, result.err);
+    EXPECT_TRUE(filesWrong.empty()) << golden.purpose << ": files\n" << filesWrong;
 }
 
 // The report cases whose topology loads, without arguments.
