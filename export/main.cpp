@@ -1,41 +1,31 @@
 // kfdtopo-export entry point: writes what libhsakmt answers kfdtopo's queries as a kfdsim fixture.
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 #include <exception>
-#include <fstream>
 #include <iostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "app/open_advice.h"
+#include "export/output_file.h"
 #include "export/topology_capture.h"
 #include "sim/fixture/json_fixture.h"
 #include "sim/fixture/json_writer.h"
 
 namespace {
 
-constexpr const char* usage = "Usage: kfdtopo-export [OUTPUT.json]\n";
+constexpr const char* usage = "Usage: kfdtopo-export [OUTPUT.json[.gz]]\n";
 
-// A failed open still writes its fixture, which replays the failure, but is no capture.
-constexpr int openFailedStatus = 3;
+constexpr int writeFailedStatus = 2;
 
-// Writes to the file at `path`, or to standard output when there is none.
-void writeFixture(const std::string& text, const char* path) {
-    if (path == nullptr) {
-        std::cout << text << std::flush;
-        if (!std::cout) {
-            throw std::runtime_error("cannot write to standard output");
-        }
-        return;
-    }
-    errno = 0;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text << std::flush;
-    if (!file) {
-        const int error = errno;
-        throw std::runtime_error(std::string(path) + ": cannot write: " +
-                                 (error != 0 ? std::strerror(error) : "write failed"));
+// The capture holds no machine: KFD could not be opened, or its version or system properties
+// could not be read. The fixture still replays that failure.
+constexpr int noMachineStatus = 3;
+
+void writeStandardOutput(const std::string& text) {
+    std::cout << text << std::flush;
+    if (!std::cout) {
+        throw std::runtime_error("cannot write to standard output");
     }
 }
 
@@ -58,8 +48,11 @@ void reportFaults(const Topology& topology) {
     }
 }
 
-bool openFailed(const Topology& topology) {
-    return !topology.faults.empty() && topology.faults.front().call == KfdCall::OpenKFD;
+bool holdsNoMachine(const Topology& topology) {
+    return std::any_of(topology.faults.begin(), topology.faults.end(), [](const Fault& fault) {
+        return fault.call == KfdCall::OpenKFD || fault.call == KfdCall::GetVersion ||
+               fault.call == KfdCall::AcquireSystemProperties;
+    });
 }
 
 }  // namespace
@@ -76,14 +69,21 @@ int main(int argc, char** argv) {
     }
     try {
         const Topology topology = captureTopology();
-        writeFixture(writeJsonFixture(topology), argc == 2 ? argv[1] : nullptr);
+        const bool noMachine = holdsNoMachine(topology);
+        const std::string text = writeJsonFixture(topology);
+        // The failures first, so that they are known even when the file cannot be written.
         reportFaults(topology);
-        if (openFailed(topology)) {
-            return openFailedStatus;
+        if (argc == 1) {
+            writeStandardOutput(text);
+        } else if (!writeOutputFile(argv[1], text, !noMachine)) {
+            // A capture that an earlier run left there is worth more than a failure's fixture.
+            std::cerr << "kfdtopo-export: " << argv[1]
+                      << " already exists and was kept as it was; the failure's fixture was not"
+                         " written (name a new file for it)\n";
         }
+        return noMachine ? noMachineStatus : 0;
     } catch (const std::exception& failure) {
         std::cerr << "kfdtopo-export: " << failure.what() << "\n";
-        return 2;
+        return writeFailedStatus;
     }
-    return 0;
 }

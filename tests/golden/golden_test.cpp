@@ -335,7 +335,8 @@ std::vector<GoldenCase> roundTripCases() {
 
 class RoundTrip : public ::testing::TestWithParam<GoldenCase> {};
 
-// Exported and replayed, a report case prints the same; the export of the export is the same.
+// Exported and replayed, a report case prints the same; the export of the export, written to a
+// .gz file, inflates to the same fixture, and the replay reads that file.
 TEST_P(RoundTrip, ExportReplaysTheSameReport) {
     const GoldenCase& golden = GetParam();
     char pattern[] = "/tmp/kfdtopo-export-XXXXXX";
@@ -348,17 +349,21 @@ TEST_P(RoundTrip, ExportReplaysTheSameReport) {
     const ProcessResult original = runCase("kfdtopo", topologyOf(golden.name), {}, env);
     const ProcessResult first = runCase("export", topologyOf(golden.name), {}, env);
     writeFile(exported, first.out);
-    const ProcessResult replayed = runCase("kfdtopo", exported, {}, env);
-    const ProcessResult second = runCase("export", exported, {}, env);
+    const std::string packed = exported + ".gz";
+    const ProcessResult second = runCase("export", exported, {packed}, env);
+    const ProcessResult replayed = runCase("kfdtopo", packed, {}, env);
+    const ProcessResult inflated = gunzip(packed);
     unlink(exported.c_str());
+    unlink(packed.c_str());
 
     EXPECT_EQ(replayed.exitStatus, original.exitStatus);
     EXPECT_TRUE(replayed.out == original.out)
         << "stdout of the replay: " << firstDifference(original.out, replayed.out);
     EXPECT_TRUE(replayed.err == original.err)
         << "stderr of the replay: " << firstDifference(original.err, replayed.err);
-    EXPECT_TRUE(second.out == first.out)
-        << "export of the export: " << firstDifference(first.out, second.out);
+    EXPECT_EQ(second.out, "");
+    EXPECT_TRUE(inflated.out == first.out)
+        << "export of the export: " << firstDifference(first.out, inflated.out);
 }
 
 std::string caseName(const ::testing::TestParamInfo<GoldenCase>& param) {
@@ -385,5 +390,31 @@ TEST(Kfdtopo, RealLibraryWithoutKfdDeviceFailsToOpen) {
               0u)
         << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 3) << result.err;
+}
+
+// On a machine without KFD, an export onto an earlier capture leaves it as it was.
+TEST(KfdtopoExport, RealLibraryWithoutKfdDeviceKeepsAnEarlierCapture) {
+    if (access("/dev/kfd", F_OK) == 0) {
+        GTEST_SKIP() << "this machine has /dev/kfd";
+    }
+    char pattern[] = "/tmp/kfdtopo-keep-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string directory = pattern;
+    const std::string capture = readFile(dataPath("default.export.json"));
+    writeFile(directory + "/keep.json", capture);
+    const ProcessResult result = runProcess(std::string(exporterBinary), {"keep.json"},
+                                            {"LD_LIBRARY_PATH", "KFDSIM_TOPOLOGY"}, directory);
+    const std::string kept = readFile(directory + "/keep.json");
+    const auto files = std::distance(fs::directory_iterator(directory), fs::directory_iterator{});
+    fs::remove_all(directory);
+    EXPECT_EQ(result.exitStatus, 3);
+    EXPECT_TRUE(kept == capture);
+    EXPECT_EQ(files, 1);
+    // The failed open and its advice, then what became of the file.
+    EXPECT_EQ(result.err.rfind("kfdtopo-export: hsaKmtOpenKFD failed with status 20", 0), 0u)
+        << result.err;
+    EXPECT_NE(result.err.find("\nkfdtopo-export: keep.json already exists and was kept as it was"),
+              std::string::npos)
+        << result.err;
 }
 }  // namespace
