@@ -237,3 +237,7 @@ HSAKMT_STATUS HSAKMTAPI hsaKmtPmcGetCounterProperties(HSAuint32 NodeId,
                       return HSAKMT_STATUS_SUCCESS;
                   });
 }
+
+// Not a libhsakmt function: its presence tells a tool that the library answering is kfdsim, so
+// that a failure it reports was replayed from a fixture, not met on this machine.
+extern "C" const char* kfdsimLibraryName() { return "kfdsim"; }
