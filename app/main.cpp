@@ -15,7 +15,7 @@
 
 namespace {
 // Status 20 is the library's answer when it cannot open or use the device files: the failure's
-// message is then followed by what those files show and what to do.
+// message is then followed by what the machine shows and what to do.
 void openKfd() {
     const HSAKMT_STATUS status = hsaKmtOpenKFD();
     try {

@@ -1,14 +1,17 @@
-// Open advice: why KFD would not open, as far as the device files show without opening them.
+// Open advice: why KFD would not open, as far as the machine shows without opening the devices.
 #include "app/open_advice.h"
 
 #include <algorithm>
 #include <cctype>
+#include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
 #include <grp.h>
 #include <iomanip>
 #include <pwd.h>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -134,6 +137,153 @@ std::string remedy(const std::vector<BlockedDevice>& blocked, const DeviceUser& 
     return text + ".";
 }
 
+// PCI vendor ID of AMD's GPUs, and the classes of a GPU: display controller, processing
+// accelerator.
+constexpr std::string_view amdVendor = "0x1002";
+constexpr std::string_view gpuClasses[] = {"0x03", "0x12"};
+
+// Container runtimes as they name the cgroups of their containers (docker-<id>.scope,
+// /kubepods/..., libpod-<id>.scope, lxc.payload.<name>, ...).
+constexpr std::string_view containerRuntimes[] = {"docker", "containerd", "kubepods", "libpod",
+                                                  "lxc"};
+// The variable that runtimes set for a container's first process: container=<runtime>.
+constexpr std::string_view containerVariable = "container=";
+
+// The machine's PCI devices, as sysfs shows them.
+struct PciBus {
+    bool seen = false;                 // some device is listed
+    std::vector<std::string> amdGpus;  // addresses, in name order
+};
+
+std::string firstLine(const fs::path& path) {
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
+
+bool isGpuClass(const std::string& pciClass) {
+    return pciClass.size() == 8 &&
+           std::any_of(std::begin(gpuClasses), std::end(gpuClasses),
+                       [&](std::string_view prefix) { return pciClass.rfind(prefix, 0) == 0; });
+}
+
+PciBus readPciBus(const std::string& devices) {
+    std::vector<fs::path> entries;
+    std::error_code error;
+    for (fs::directory_iterator entry(devices, error); !error && entry != fs::directory_iterator();
+         entry.increment(error)) {
+        entries.push_back(entry->path());
+    }
+    std::sort(entries.begin(), entries.end());
+    PciBus bus;
+    bus.seen = !entries.empty();
+    for (const fs::path& device : entries) {
+        if (firstLine(device / "vendor") == amdVendor && isGpuClass(firstLine(device / "class"))) {
+            bus.amdGpus.push_back(device.filename().string());
+        }
+    }
+    return bus;
+}
+
+// "an AMD GPU at A" or "3 AMD GPUs, the first at A".
+std::string describeGpus(const std::vector<std::string>& gpus) {
+    return gpus.size() == 1 ? "an AMD GPU at " + gpus[0]
+                            : std::to_string(gpus.size()) + " AMD GPUs, the first at " + gpus[0];
+}
+
+// A cgroup path component that a container runtime named: the runtime's name, then nothing or
+// a separator (so that lxcfs.service is not lxc).
+bool namesRuntime(std::string_view component, std::string_view runtime) {
+    return component.rfind(runtime, 0) == 0 &&
+           (component.size() == runtime.size() ||
+            std::isalpha(static_cast<unsigned char>(component[runtime.size()])) == 0);
+}
+
+// The runtime that a line of /proc/self/cgroup ("id:controllers:path") names; empty if none.
+std::string_view runtimeInCgroup(std::string_view line) {
+    const std::size_t first = line.find(':');
+    const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+    if (second == std::string_view::npos) {
+        return {};
+    }
+    std::string_view rest = line.substr(second + 1);
+    while (!rest.empty()) {
+        const std::size_t end = std::min(rest.find('/'), rest.size());
+        for (std::string_view runtime : containerRuntimes) {
+            if (namesRuntime(rest.substr(0, end), runtime)) {
+                return runtime;
+            }
+        }
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    return {};
+}
+
+// The first sign that this process runs in a container, as a few words naming it; empty when
+// there is none.
+std::string containerSign(const DevicePaths& paths) {
+    std::error_code error;
+    for (const std::string& marker : {paths.dockerEnv, paths.containerEnv}) {
+        if (fs::exists(marker, error)) {
+            return marker;
+        }
+    }
+    std::ifstream environ(paths.initEnviron, std::ios::binary);
+    for (std::string entry; std::getline(environ, entry, '\0');) {
+        if (entry.rfind(containerVariable, 0) == 0 && entry.size() > containerVariable.size()) {
+            return entry + " in " + paths.initEnviron;
+        }
+    }
+    std::ifstream cgroup(paths.cgroup);
+    for (std::string line; std::getline(cgroup, line);) {
+        const std::string_view runtime = runtimeInCgroup(line);
+        if (!runtime.empty()) {
+            return std::string(runtime) + " in " + paths.cgroup;
+        }
+    }
+    return {};
+}
+
+// Without the kfd device: what the PCI bus, the loaded modules and the signs of a container
+// show. Sysfs is the host's in a container too, so its bus and modules are believed first.
+std::vector<std::string> missingKfdAdvice(const DevicePaths& paths) {
+    const std::string devices = paths.sys + "/bus/pci/devices";
+    const std::string module = paths.sys + "/module/amdgpu";
+    const PciBus bus = readPciBus(devices);
+    if (bus.seen && bus.amdGpus.empty()) {
+        return {"This machine has no AMD GPU: " + devices +
+                    " holds no display or accelerator device of vendor 0x1002, so it has no KFD.",
+                "Without a GPU, \"kfdtopo-replay machine.json\" shows the report of a machine "
+                "captured by kfdtopo-export, as bug reports attach; kfdtopo's source has examples "
+                "in tests/data/captures."};
+    }
+    std::error_code error;
+    const bool driverLoaded = fs::exists(module, error);
+    if (bus.seen && !driverLoaded) {
+        return {paths.kfd + " does not exist: the amdgpu driver is not loaded (no " + module +
+                    "), though the PCI bus has " + describeGpus(bus.amdGpus) + ".",
+                "Load it with \"modprobe amdgpu\" (as root); \"dmesg | grep -i amdgpu\" says why "
+                "it did not load."};
+    }
+    const std::string sign = containerSign(paths);
+    if (!sign.empty()) {
+        return {paths.kfd + " does not exist and this looks like a container (" + sign +
+                    ") started without the GPU devices.",
+                "Start it with --device=/dev/kfd --device=/dev/dri."};
+    }
+    if (!bus.seen) {
+        return {paths.kfd + " does not exist, and with no devices in " + devices +
+                    " kfdtopo cannot tell whether this machine has an AMD GPU.",
+                "Run it where /sys and /dev are the machine's own (not in a chroot) to know more; "
+                "without a GPU, \"kfdtopo-replay machine.json\" replays a captured machine."};
+    }
+    return {paths.kfd + " does not exist, though the amdgpu driver is loaded and the PCI bus has " +
+                describeGpus(bus.amdGpus) + ": the driver did not create it.",
+            "The kernel may lack KFD (CONFIG_HSA_AMD), or this /dev is not the machine's own (a "
+            "chroot): \"dmesg | grep -i kfd\" shows whether KFD started."};
+}
+
 }  // namespace
 
 DeviceUser currentUser() {
@@ -151,20 +301,10 @@ DeviceUser currentUser() {
     return user;
 }
 
-std::vector<std::string> openAdvice(const DevicePaths& paths, const DeviceUser& user) {
+std::vector<std::string> machineAdvice(const DevicePaths& paths, const DeviceUser& user) {
     struct stat kfd {};
     if (stat(paths.kfd.c_str(), &kfd) != 0) {
-        struct stat module {};
-        if (stat(paths.amdgpuModule.c_str(), &module) == 0) {
-            return {paths.kfd +
-                        " does not exist, yet the amdgpu driver is loaded: this looks like "
-                        "a container started without the GPU devices.",
-                    "Start it with --device=/dev/kfd --device=/dev/dri."};
-        }
-        return {paths.kfd + " does not exist: the amdgpu driver is not loaded (no " +
-                    paths.amdgpuModule + ").",
-                "Load it with \"modprobe amdgpu\" (as root); \"dmesg | grep -i amdgpu\" says why "
-                "it did not load."};
+        return missingKfdAdvice(paths);
     }
     std::vector<BlockedDevice> blocked;
     if (!canReadWrite(kfd, user)) {
@@ -191,4 +331,11 @@ std::vector<std::string> openAdvice(const DevicePaths& paths, const DeviceUser& 
     return {paths.kfd + " and the render nodes are readable and writable for user " + user.name +
                 ": the driver refused the open.",
             "The kernel log says why, an unsupported GPU for one: dmesg | grep -i kfd"};
+}
+
+std::vector<std::string> openAdvice(const DevicePaths& paths, const DeviceUser& user) {
+    if (dlsym(RTLD_DEFAULT, "kfdsimLibraryName") != nullptr) {
+        return {};
+    }
+    return machineAdvice(paths, user);
 }
