@@ -17,6 +17,7 @@
 #include "sim/fixture/input_limits.h"
 #include "sim/fixture/json_document.h"
 #include "sim/fixture/json_fixture.h"
+#include "sim/recent_fields.h"
 #include "sim/sysfs/gpu_apertures.h"
 #include "sim/sysfs/sysfs_properties.h"
 #include "sim/tables/library_tables.h"
@@ -113,7 +114,7 @@ constexpr KeyField<HsaIoLinkProperties> linkKeys[] = {
     {"min_bandwidth",                   [](HsaIoLinkProperties& l, Value v) { l.MinimumBandwidth = low<HSAuint32>(v); }},
     {"max_bandwidth",                   [](HsaIoLinkProperties& l, Value v) { l.MaximumBandwidth = low<HSAuint32>(v); }},
     {"recommended_transfer_size",       [](HsaIoLinkProperties& l, Value v) { l.RecTransferSize = low<HSAuint32>(v); }},
-    {"recommended_sdma_engine_id_mask", [](HsaIoLinkProperties& l, Value v) { l.RecSdmaEngIdMask = low<HSAuint32>(v); }},
+    {"recommended_sdma_engine_id_mask", [](HsaIoLinkProperties& l, Value v) { setRecSdmaEngIdMask(l, low<HSAuint32>(v)); }},
     {"flags",                           [](HsaIoLinkProperties& l, Value v) { l.Flags.LinkProperty = low<HSAuint32>(v); }},
 };
 static_assert(std::size(linkKeys) == 13);
@@ -340,7 +341,7 @@ bool applyGfxOverride(HSAuint32 node, HsaNodeProperties& p) {
     }
     const std::optional<GfxVersion> version = parseGfxOverride(value);
     if (version) {
-        p.OverrideEngineId.Value = engineVersion(*version);
+        setOverrideEngineId(p, engineVersion(*version));
     }
     return version.has_value();
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "app/open_advice.h"
+#include "sim/recent_fields.h"
 #include "tests/support/paths.h"
 #include "tests/support/process.h"
 
@@ -277,6 +279,12 @@ bool updating() {
     return update != nullptr && std::string_view(update) == "1";
 }
 
+// A non-zero value in a field that libhsakmt 6.4 added to its records.
+bool showsRecentFields(const std::string& fixture) {
+    static const std::regex recent("\"(NumNeuralCores|OverrideEngineId|RecSdmaEngIdMask)\": [1-9]");
+    return std::regex_search(fixture, recent);
+}
+
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(Golden, OutputMatchesExpectedFiles) {
@@ -312,6 +320,9 @@ TEST_P(Golden, OutputMatchesExpectedFiles) {
     const std::string expectedErr = readFile(base + ".err");
     // A failing case may leave stdout empty and its expected file out.
     ASSERT_TRUE(hasOut || golden.exitStatus != 0) << outPath << " is missing";
+    if (!recentFieldsInHeader && golden.tool == "export" && showsRecentFields(expectedOut)) {
+        GTEST_SKIP() << "the fixture holds fields this libhsakmt header's records lack";
+    }
     EXPECT_EQ(result.exitStatus, golden.exitStatus) << golden.purpose;
     EXPECT_TRUE(result.out == expectedOut)
         << golden.purpose << ": stdout " << firstDifference(expectedOut, result.out);
