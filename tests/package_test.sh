@@ -19,6 +19,11 @@ if [ -n "$root" ]; then
     run() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
         DEBIAN_FRONTEND=noninteractive bash -c "$1" >>"$log" 2>&1; }
     rm -rf "${root:?}$work" && mkdir -p "$root$work/src/build/deps/src" && : >"$log"
+    # The loader expands $ORIGIN through /proc/self/exe.
+    if ! mountpoint -q "$root/proc"; then
+        mount -t proc proc "$root/proc"
+        trap 'umount "$root/proc"' EXIT
+    fi
     tar -C "$src" --exclude=./build --exclude=./.git -cf - . | tar -C "$root$work/src" -xf -
     cp "$src"/build/deps/src/*.orig.tar.* "$root$work/src/build/deps/src/"
     run "apt-get install -y -q --no-install-recommends g++ gcc cmake make dpkg-dev file xz-utils \
