@@ -121,44 +121,49 @@ std::vector<std::string> environmentOf(const std::string& name) {
     return changes;
 }
 
-// The scratch kinds made from data files, one line of <case>.scratch: "copy PATH [FROM]"
+// Makes one line of <case>.scratch in `scratch`: a file that git cannot store, "fifo PATH",
+// "block PATH" (a device node, never opened), "sparse PATH BYTES" or "letters PATH BYTES" (one
+// line of BYTES letters, without a newline); or one made from data files, "copy PATH [FROM]"
 // (tests/data/FROM, a file or a tree, PATH itself by default), "repeat PATH COUNT FROM" (COUNT
-// copies of tests/data/FROM back to back) or "directory PATH" (empty); false for other kinds.
-bool madeFromData(const std::string& line, const std::string& scratch) {
+// copies of tests/data/FROM back to back) or "directory PATH" (empty).
+void makeScratchEntry(const std::string& line, const std::string& scratch) {
     std::istringstream entry(line);
     std::string kind;
     std::string path;
-    std::string from;
-    std::size_t count = 0;
     entry >> kind >> path;
-    if (kind == "repeat") {
+    const fs::path target = scratch + "/" + path;
+    std::uintmax_t count = 0;
+    if (kind == "sparse" || kind == "letters" || kind == "repeat") {
         entry >> count;
     }
+    std::string from;
     entry >> from;
-    const fs::path target = scratch + "/" + path;
-    if (kind != "copy" && kind != "repeat" && kind != "directory") {
-        return false;
-    }
-    fs::create_directories(kind == "directory" ? target : target.parent_path());
     from = dataPath(from.empty() ? path : from);
-    if (kind == "copy") {
+    fs::create_directories(kind == "directory" ? target : target.parent_path());
+    if (kind == "sparse") {
+        std::ofstream{target};
+        fs::resize_file(target, count);
+    } else if (kind == "letters") {
+        std::ofstream(target, std::ios::binary) << std::string(count, 'a');
+    } else if (kind == "copy") {
         fs::copy(from, target,
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks |
                      fs::copy_options::overwrite_existing);
     } else if (kind == "repeat") {
         const std::string piece = readFile(from);
         std::ofstream out(target, std::ios::binary);
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::uintmax_t i = 0; i < count; ++i) {
             out << piece;
         }
+    } else if (kind != "directory" &&
+               (kind == "fifo" ? mkfifo(target.c_str(), 0600)
+                               : mknod(target.c_str(), S_IFBLK | 0600, makedev(7, 0))) != 0) {
+        throw std::runtime_error("cannot make " + line + ": " + std::strerror(errno));
     }
-    return true;
 }
 
-// Where a case runs: the data directory, or for a case with <case>.scratch a scratch copy of
-// its tree holding the files that git cannot store, one a line: "fifo PATH", "block PATH" (a
-// device node, never opened), "sparse PATH BYTES" or "letters PATH BYTES" (one line of BYTES
-// letters, without a newline).
+// Where a case runs: the data directory, or for a case with <case>.scratch or <case>.files a
+// scratch copy of its tree holding the files that <case>.scratch lists.
 std::string directoryFor(const std::string& name) {
     bool given = false;
     const std::string made = readFile(dataPath(name + ".scratch"), &given);
@@ -176,24 +181,7 @@ std::string directoryFor(const std::string& name) {
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     }
     for (const std::string& line : lines(made)) {
-        if (madeFromData(line, scratch)) {
-            continue;
-        }
-        std::istringstream entry(line);
-        std::string kind;
-        std::string path;
-        std::uintmax_t bytes = 0;
-        entry >> kind >> path >> bytes;
-        path = scratch + "/" + path;
-        if (kind == "sparse") {
-            std::ofstream{path};
-            fs::resize_file(path, bytes);
-        } else if (kind == "letters") {
-            std::ofstream(path, std::ios::binary) << std::string(bytes, 'a');
-        } else if ((kind == "fifo" ? mkfifo(path.c_str(), 0600)
-                                   : mknod(path.c_str(), S_IFBLK | 0600, makedev(7, 0))) != 0) {
-            throw std::runtime_error("cannot make " + line + ": " + std::strerror(errno));
-        }
+        makeScratchEntry(line, scratch);
     }
     return scratch;
 }
