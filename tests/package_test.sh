@@ -12,7 +12,9 @@ set -euo pipefail
 src=$(cd "$1" && pwd)
 root=${2:+$(cd "$2" && pwd)}
 work=/tmp/kfdtopo-package
+log=/dev/null
 fail() { echo "package: FAILED, $1 (log: $log)"; exit 1; }
+trap 'fail "line $LINENO of $0 exited $?"' ERR
 
 if [ -n "$root" ]; then
     log="$root$work.log"
@@ -63,7 +65,7 @@ private=$usr/lib/kfdtopo/hsakmt/libhsakmt.so.1
 loaded=$(in_place ldd "$usr/bin/kfdtopo" | awk '$1 == "libhsakmt.so.1" { print $3 }')
 [ "$(in_place readlink -f "$loaded")" = "$private" ] ||
     fail "installed kfdtopo loads '$loaded', not $private"
-system=$(in_place ldconfig -p | awk '$1 == "libhsakmt.so.1" { print $NF; exit }')
+system=$(in_place ldconfig -p | awk '$1 == "libhsakmt.so.1" && !n++ { print $NF }')
 [ -n "$system" ] || fail "no system libhsakmt.so.1 beside the package's to be wary of"
 ! in_place ldconfig -p | grep -q -F "$private" || fail "$private is on the loader's default path"
 
