@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Runs every check: the test suite (Debug, with memcheck and install tests), the suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing run, the
-# benchmark's small sizes against its targets, the Debian package built with the carried
-# libhsakmt, checked by lintian and run unpacked, the suite built in a minimal Debian 13 root
-# against that release's own libhsakmt, and the package built, installed and run there.
+# Runs every check: the test suite (Debug, with memcheck and install tests), clang-tidy over
+# our sources, the suite again under AddressSanitizer and UndefinedBehaviorSanitizer, a short
+# fuzzing run, the benchmark's small sizes against its targets, the Debian package built with
+# the carried libhsakmt, checked by lintian and run unpacked, the suite built in a minimal
+# Debian 13 root against that release's own libhsakmt, and the package built, installed and
+# run there.
 # Expects scripts/setup.sh to have run. FUZZ_SECONDS sets the fuzzing time (default 60).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 stages=(
     "cmake --workflow --preset dev"
+    "bash scripts/tidy.sh"
     "cmake --workflow --preset asan"
     "bash scripts/fuzz.sh ${FUZZ_SECONDS:-60}"
     "python3 bench/run.py --small"
