@@ -141,7 +141,7 @@ void makeScratchEntry(const std::string& line, const std::string& scratch) {
     from = dataPath(from.empty() ? path : from);
     fs::create_directories(kind == "directory" ? target : target.parent_path());
     if (kind == "sparse") {
-        std::ofstream{target};
+        std::ofstream(target).close();
         fs::resize_file(target, count);
     } else if (kind == "letters") {
         std::ofstream(target, std::ios::binary) << std::string(count, 'a');
