@@ -15,9 +15,9 @@
 
 #include <hsakmt/hsakmt.h>
 
+#include "fixture/topology.h"
 #include "sim/api/counter_record.h"
 #include "sim/api/topology_source.h"
-#include "sim/topology.h"
 
 namespace {
 

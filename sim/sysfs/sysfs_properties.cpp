@@ -5,8 +5,8 @@
 #include <limits>
 #include <optional>
 
-#include "sim/fixture/input_file.h"
-#include "sim/fixture/json_fixture.h"
+#include "fixture/input_file.h"
+#include "fixture/json_fixture.h"
 
 namespace {
 

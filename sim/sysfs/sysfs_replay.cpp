@@ -13,11 +13,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "sim/fixture/input_file.h"
-#include "sim/fixture/input_limits.h"
-#include "sim/fixture/json_document.h"
-#include "sim/fixture/json_fixture.h"
-#include "sim/recent_fields.h"
+#include "fixture/input_file.h"
+#include "fixture/input_limits.h"
+#include "fixture/json_document.h"
+#include "fixture/json_fixture.h"
+#include "fixture/recent_fields.h"
 #include "sim/sysfs/gpu_apertures.h"
 #include "sim/sysfs/sysfs_properties.h"
 #include "sim/tables/library_tables.h"

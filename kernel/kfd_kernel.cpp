@@ -16,7 +16,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "sim/sysfs/aperture_layout.h"
+#include "kernel/kernel_facts.h"
 
 namespace {
 
