@@ -50,6 +50,18 @@ Session openSession(Topology topology) {
     return session;
 }
 
+// The status of the first fault that matches `call`, if any. Entries with a node match only
+// calls for that node; calls without a node argument pass std::nullopt.
+std::optional<HSAint32> injectedFault(const std::vector<Fault>& faults, KfdCall call,
+                                      std::optional<HSAuint32> node) {
+    for (const Fault& fault : faults) {
+        if (fault.call == call && (!fault.node || fault.node == node)) {
+            return fault.status;
+        }
+    }
+    return std::nullopt;
+}
+
 // Fault statuses are any non-zero 32-bit value; the caller reads them as such.
 HSAKMT_STATUS toStatus(HSAint32 status) { return static_cast<HSAKMT_STATUS>(status); }
 

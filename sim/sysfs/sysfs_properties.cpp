@@ -5,8 +5,7 @@
 #include <limits>
 #include <optional>
 
-#include "fixture/input_file.h"
-#include "fixture/json_fixture.h"
+#include "fixture/fixture_error.h"
 
 namespace {
 

@@ -141,11 +141,11 @@ HSAuint32 vgprSizePerCU(const GfxVersion& v) {
 
 // The first page of a file of the tree, or nothing when the file does not exist.
 std::optional<std::string> readTreeFile(const std::string& path) {
-    return readInputFile(path, sysfsPageSize, false, true);
+    return readInputFile(path, sysfsPageSize, ReadExtent::FirstBytes, IfMissing::GiveNothing);
 }
 
 std::string requireTreeFile(const std::string& path) {
-    return *readInputFile(path, sysfsPageSize, false, false);
+    return *readInputFile(path, sysfsPageSize, ReadExtent::FirstBytes, IfMissing::Refuse);
 }
 
 // Lays the pairs of a properties file over `record`; keys the library does not read are skipped.
@@ -466,7 +466,8 @@ Topology loadSysfsTopology(const std::string& directory) {
     }
 
     const std::string overlayPath = named + "/kfdsim.json";
-    std::optional<std::string> overlay = readInputFile(overlayPath, maxFixtureBytes, true, true);
+    std::optional<std::string> overlay = readInputFile(
+        overlayPath, maxFixtureBytes, ReadExtent::WholeDocument, IfMissing::GiveNothing);
     const bool generationGiven = overlay && takeGenerationId(*overlay, overlayPath);
     if (!generationGiven) {
         const std::string path = root + "/generation_id";
