@@ -18,6 +18,7 @@
 #include "fixture/json_document.h"
 #include "fixture/json_fixture.h"
 #include "fixture/recent_fields.h"
+#include "kernel/kernel_facts.h"
 #include "sim/sysfs/gpu_apertures.h"
 #include "sim/sysfs/sysfs_properties.h"
 #include "sim/tables/library_tables.h"
@@ -406,7 +407,7 @@ TopologyNode readNode(const std::string& nodesDirectory, HSAuint32 node, HSAuint
         addGpuRecords(node, version, result);
     }
     // The kernel's nanosecond clock; the counters themselves come from an ioctl.
-    result.clock.SystemClockFrequencyHz = 1000000000;
+    result.clock.SystemClockFrequencyHz = kernelClockFrequencyHz;
     return result;
 }
 
@@ -481,7 +482,7 @@ Topology loadSysfsTopology(const std::string& directory) {
     }
 
     Topology topology;
-    topology.version = {1, 16};
+    topology.version = {kernelInterfaceMajor, kernelInterfaceMinor};
     topology.nullBankArrayRefused = true;
     const std::string systemPath = root + "/system_properties";
     if (const std::optional<std::string> system = readTreeFile(systemPath)) {
