@@ -9,8 +9,8 @@
 #include "app/open_advice.h"
 #include "export/output_file.h"
 #include "export/topology_capture.h"
-#include "sim/fixture/json_fixture.h"
-#include "sim/fixture/json_writer.h"
+#include "fixture/json_fixture.h"
+#include "fixture/json_writer.h"
 
 namespace {
 

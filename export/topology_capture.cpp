@@ -13,8 +13,8 @@
 
 #include <hsakmt/hsakmt.h>
 
-#include "sim/fixture/input_limits.h"
-#include "sim/fixture/json_fixture.h"
+#include "fixture/input_limits.h"
+#include "fixture/json_fixture.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Topology capture: every answer libhsakmt gives to the queries kfdtopo makes.
 #pragma once
 
-#include "sim/topology.h"
+#include "fixture/topology.h"
 
 /// Calls the libhsakmt functions kfdtopo calls, in its order, with its arguments and under its
 /// conditions, and keeps each answer: a record as filled, a failing call as a fault for that

@@ -14,15 +14,15 @@
 
 #include <hsakmt/hsakmt.h>
 
+#include "fixture/json_fixture.h"
+#include "fixture/topology.h"
 #include "node/node_printer.h"
 #include "node/system_printer.h"
 #include "report/report_writer.h"
 #include "report/status_check.h"
 #include "sim/api/hsakmt_api.h"
-#include "sim/fixture/json_fixture.h"
 #include "sim/sysfs/sysfs_properties.h"
 #include "sim/sysfs/sysfs_replay.h"
-#include "sim/topology.h"
 #include "tests/support/stdout_capture.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "sim/topology.h"
+#include "fixture/topology.h"
 
 /// The bytes of the HsaCounterProperties record for `counters`, laid out as the header lays
 /// it out (4-byte packing, blocks and their counters back to back). The buffer comes from

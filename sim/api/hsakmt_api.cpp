@@ -15,9 +15,9 @@
 
 #include <hsakmt/hsakmt.h>
 
+#include "fixture/topology.h"
 #include "sim/api/counter_record.h"
 #include "sim/api/topology_source.h"
-#include "sim/topology.h"
 
 namespace {
 
@@ -48,6 +48,18 @@ Session openSession(Topology topology) {
     }
     session.topology = std::move(topology);
     return session;
+}
+
+// The status of the first fault that matches `call`, if any. Entries with a node match only
+// calls for that node; calls without a node argument pass std::nullopt.
+std::optional<HSAint32> injectedFault(const std::vector<Fault>& faults, KfdCall call,
+                                      std::optional<HSAuint32> node) {
+    for (const Fault& fault : faults) {
+        if (fault.call == call && (!fault.node || fault.node == node)) {
+            return fault.status;
+        }
+    }
+    return std::nullopt;
 }
 
 // Fault statuses are any non-zero 32-bit value; the caller reads them as such.

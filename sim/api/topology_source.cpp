@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "fixture/json_fixture.h"
 #include "sim/default_topology.h"
-#include "sim/fixture/json_fixture.h"
 #include "sim/sysfs/sysfs_replay.h"
 
 Topology loadTopologySource(const std::string& source) {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "sim/topology.h"
+#include "fixture/topology.h"
 
 /// The built-in default topology for an empty `source`, the replayed sysfs tree when it names a
 /// directory, else the JSON fixture at that path.

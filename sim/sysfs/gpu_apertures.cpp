@@ -1,7 +1,7 @@
 // GPU apertures: the kernel's aperture layout, by GFX version.
 #include "sim/sysfs/gpu_apertures.h"
 
-#include "sim/sysfs/aperture_layout.h"
+#include "kernel/kernel_facts.h"
 
 namespace {
 

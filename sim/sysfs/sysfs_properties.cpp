@@ -5,8 +5,7 @@
 #include <limits>
 #include <optional>
 
-#include "sim/fixture/input_file.h"
-#include "sim/fixture/json_fixture.h"
+#include "fixture/fixture_error.h"
 
 namespace {
 

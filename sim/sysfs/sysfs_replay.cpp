@@ -13,11 +13,12 @@
 #include <type_traits>
 #include <utility>
 
-#include "sim/fixture/input_file.h"
-#include "sim/fixture/input_limits.h"
-#include "sim/fixture/json_document.h"
-#include "sim/fixture/json_fixture.h"
-#include "sim/recent_fields.h"
+#include "fixture/input_file.h"
+#include "fixture/input_limits.h"
+#include "fixture/json_document.h"
+#include "fixture/json_fixture.h"
+#include "fixture/recent_fields.h"
+#include "kernel/kernel_facts.h"
 #include "sim/sysfs/gpu_apertures.h"
 #include "sim/sysfs/sysfs_properties.h"
 #include "sim/tables/library_tables.h"
@@ -141,11 +142,11 @@ HSAuint32 vgprSizePerCU(const GfxVersion& v) {
 
 // The first page of a file of the tree, or nothing when the file does not exist.
 std::optional<std::string> readTreeFile(const std::string& path) {
-    return readInputFile(path, sysfsPageSize, false, true);
+    return readInputFile(path, sysfsPageSize, ReadExtent::FirstBytes, IfMissing::GiveNothing);
 }
 
 std::string requireTreeFile(const std::string& path) {
-    return *readInputFile(path, sysfsPageSize, false, false);
+    return *readInputFile(path, sysfsPageSize, ReadExtent::FirstBytes, IfMissing::Refuse);
 }
 
 // Lays the pairs of a properties file over `record`; keys the library does not read are skipped.
@@ -406,7 +407,7 @@ TopologyNode readNode(const std::string& nodesDirectory, HSAuint32 node, HSAuint
         addGpuRecords(node, version, result);
     }
     // The kernel's nanosecond clock; the counters themselves come from an ioctl.
-    result.clock.SystemClockFrequencyHz = 1000000000;
+    result.clock.SystemClockFrequencyHz = kernelClockFrequencyHz;
     return result;
 }
 
@@ -466,7 +467,8 @@ Topology loadSysfsTopology(const std::string& directory) {
     }
 
     const std::string overlayPath = named + "/kfdsim.json";
-    std::optional<std::string> overlay = readInputFile(overlayPath, maxFixtureBytes, true, true);
+    std::optional<std::string> overlay = readInputFile(
+        overlayPath, maxFixtureBytes, ReadExtent::WholeDocument, IfMissing::GiveNothing);
     const bool generationGiven = overlay && takeGenerationId(*overlay, overlayPath);
     if (!generationGiven) {
         const std::string path = root + "/generation_id";
@@ -480,7 +482,7 @@ Topology loadSysfsTopology(const std::string& directory) {
     }
 
     Topology topology;
-    topology.version = {1, 16};
+    topology.version = {kernelInterfaceMajor, kernelInterfaceMinor};
     topology.nullBankArrayRefused = true;
     const std::string systemPath = root + "/system_properties";
     if (const std::optional<std::string> system = readTreeFile(systemPath)) {

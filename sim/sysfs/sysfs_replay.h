@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "sim/topology.h"
+#include "fixture/topology.h"
 
 /// The topology of the tree captured in `directory` (a copy of the KFD topology directory, or a
 /// directory holding one as `topology/`), with `directory`/kfdsim.json laid over it when present.

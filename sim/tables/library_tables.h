@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "sim/topology.h"
+#include "fixture/topology.h"
 
 /// A GFX version as major.minor.stepping.
 struct GfxVersion {

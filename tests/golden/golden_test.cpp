@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "app/open_advice.h"
-#include "sim/recent_fields.h"
+#include "fixture/recent_fields.h"
 #include "tests/support/paths.h"
 #include "tests/support/process.h"
 

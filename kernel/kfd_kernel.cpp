@@ -16,15 +16,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "sim/sysfs/aperture_layout.h"
+#include "kernel/kernel_facts.h"
 
 namespace {
 
 constexpr std::string_view topologyPath = "/sys/devices/virtual/kfd/kfd/topology";
 constexpr std::string_view renderNodePath = "/dev/dri/renderD";
-constexpr std::uint32_t kernelMajor = 1;
-constexpr std::uint32_t kernelMinor = 16;
-constexpr std::uint64_t clockFrequency = 1000000000;
 // A made-up gpu_id for a GPU node whose capture has none: the library needs one per node.
 constexpr std::uint32_t madeUpGpuIdBase = 10000;
 
@@ -152,7 +149,7 @@ FILE* openGpuId(const std::string& path, int node, const char* mode) {
 std::uint64_t nanoseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC_RAW, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * clockFrequency +
+    return static_cast<std::uint64_t>(now.tv_sec) * kernelClockFrequencyHz +
            static_cast<std::uint64_t>(now.tv_nsec);
 }
 
@@ -178,14 +175,15 @@ void fillApertures(AperturesArgs& args) {
 
 int kfdIoctl(unsigned long request, void* argument) {
     if (request == getVersion) {
-        *static_cast<VersionArgs*>(argument) = VersionArgs{kernelMajor, kernelMinor};
+        *static_cast<VersionArgs*>(argument) =
+            VersionArgs{kernelInterfaceMajor, kernelInterfaceMinor};
     } else if (request == getClockCounters) {
         auto* args = static_cast<ClockCounterArgs*>(argument);
         const std::uint64_t now = nanoseconds();
         args->gpuClock = now;
         args->cpuClock = now;
         args->systemClock = now;
-        args->systemFrequency = clockFrequency;
+        args->systemFrequency = kernelClockFrequencyHz;
     } else if (request == getProcessApertures) {
         fillApertures(*static_cast<AperturesArgs*>(argument));
     }
