@@ -11,6 +11,8 @@
 #include <tuple>
 #include <utility>
 
+#include <hsakmt/hsakmt.h>
+
 #include "graph/machine_query.h"
 #include "report/utf16_text.h"
 #include "report/value_format.h"
@@ -18,7 +20,7 @@
 namespace {
 // Reasons to leave a link out, in the order they are checked.
 constexpr std::array<std::string_view, 3> leftOutReasons{
-    "NodeFrom is not the node that lists them",
+    "NodeFrom is not the listing node",
     "NodeTo is NodeFrom",
     "NodeTo is not a node of the machine",
 };
@@ -134,6 +136,9 @@ std::optional<std::uint32_t> pairWeight(const DeviceGraph& graph, std::size_t a,
 void markRoutes(DeviceGraph& graph) {
     for (DevicePair& pair : graph.pairs) {
         const std::uint64_t weight = *pairWeight(graph, pair.first, pair.second);
+        if (pair.bundles.front().type != HSA_IOLINKTYPE_PCIEXPRESS) {
+            continue;
+        }
         for (std::size_t via = 0; via < graph.devices.size() && !pair.routed; ++via) {
             const auto toVia = via == pair.first || via == pair.second
                                    ? std::nullopt

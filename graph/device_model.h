@@ -49,8 +49,8 @@ struct DevicePair {
     std::size_t second = 0;
     bool forward = false;   // some link runs first -> second
     bool backward = false;  // some link runs second -> first
-    // The pair's weight is the sum of the weights to and from another device: a route through
-    // it, as the kernel weighs the links it adds between devices without a direct one.
+    // A PCIe link whose weight is the sum of the weights to and from another device: a route
+    // through it, as the kernel weighs the links it adds between devices without a direct one.
     bool routed = false;
     std::vector<LinkBundle> bundles;  // by type, strongest (lowest weight) first
 };

@@ -131,7 +131,7 @@ std::string legend(const DeviceGraph& graph, std::size_t width) {
         entry.front() = style.code + " " + entry.front();
         codes.insert(codes.end(), entry.begin(), entry.end());
     }
-    return text + wrapped(codes, width);
+    return codes.empty() ? text : text + wrapped(codes, width);
 }
 
 std::string deviceRuns(const DeviceGraph& graph, const std::vector<std::size_t>& devices) {
