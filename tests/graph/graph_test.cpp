@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view graphBinary = KFDTOPO_GRAPH_BINARY;
+constexpr std::string_view sourceDir = KFDTOPO_SOURCE_DIR;
 
 std::string graphData(const std::string& name) {
     return std::string(testDataDir) + "/graph/" + name;
@@ -295,5 +296,25 @@ TEST_P(Run, OutputMatchesExpectedFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Run, ::testing::ValuesIn(loadCases("runs.txt", true)), caseName);
+
+// The README shows the MI300X machine's matrix as the tool prints it.
+TEST(GraphDocs, ReadmeShowsTheMatrixOfTheMi300xMachine) {
+    const std::string readme = readFile(std::string(sourceDir) + "/README.md");
+    const std::string command = "$ kfdtopo-replay tests/data/captures/mi300x-cpx kfdtopo-graph\n";
+    const std::size_t start = readme.find(command);
+    ASSERT_NE(start, std::string::npos) << "README.md has no line " << command;
+    const std::size_t from = start + command.size();
+    const std::string shown = readme.substr(from, readme.find("```\n", from) - from);
+    const std::string expected = readFile(graphData("mi300x-cpx.matrix"));
+    EXPECT_TRUE(shown == expected) << firstDifference(expected, shown);
+}
+
+// The README's picture of the MI210 machine is one the tool draws now.
+TEST(GraphDocs, PictureOfTheMi210MachineIsTheToolsDrawing) {
+    const std::string svg = readFile(std::string(sourceDir) + "/docs/mi210-x8-2socket.svg");
+    const std::string expected = readFile(graphData("mi210-x8-2socket.svg.txt"));
+    const std::string shown = svgStructure(svg);
+    EXPECT_TRUE(shown == expected) << firstDifference(expected, shown);
+}
 
 }  // namespace
