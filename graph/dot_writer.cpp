@@ -151,16 +151,14 @@ std::string edge(const DeviceGraph& graph, const DevicePair& pair) {
                        ", color=" +
                        quoted(linkTypeStyle(pair.bundles.front().type).colour +
                               (pair.routed ? "80" : ""));
-    if (placing) {
-        text += ", label=" + quoted(label);
-    } else {
+    if (!placing) {
         text += ", constraint=false";
     }
     if (pair.routed) {
         text += ", style=dashed, penwidth=0.7";
-    } else if (!placing && !insideHive(graph, pair)) {
-        // An external label: Graphviz 2.43 frees the layout of labelled edges within one rank
-        // twice.
+    } else if (!insideHive(graph, pair)) {
+        // External labels take no room in the layout, which stays compact. (Graphviz 2.43 also
+        // frees the layout of labelled edges within one rank twice.)
         text += ", xlabel=" + quoted(label);
     }
     if (!pair.backward) {
