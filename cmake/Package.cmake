@@ -1,5 +1,5 @@
-# Debian package of kfdtopo, kfdtopo-export, kfdtopo-replay, their man pages, the fixture
-# format, the carried libhsakmt in /usr/lib/kfdtopo/hsakmt and kfdsim in /usr/lib/kfdtopo/kfdsim:
+# Debian package of kfdtopo, kfdtopo-export, kfdtopo-replay, kfdtopo-graph, their man pages, the
+# fixture format, the carried libhsakmt in /usr/lib/kfdtopo/hsakmt and kfdsim in /usr/lib/kfdtopo/kfdsim:
 # `cpack -G DEB` in the build directory, or the `package` target. dpkg-shlibdeps (dpkg-dev) computes the
 # library dependencies from the binaries, the private libhsakmt's own (libdrm, libnuma) included.
 set(KFDTOPO_MAINTAINER "kfdtopo maintainers <maintainers@users.noreply.c-seed-19b1684e.example>"
@@ -15,6 +15,7 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "through libhsakmt for each CPU and GPU node: clocks, memory banks, IO links\n"
     "and performance counters. kfdtopo-export writes the same answers as a fixture,\n"
     "and kfdtopo-replay shows the report of a fixture or of a captured topology.\n"
+    "kfdtopo-graph shows the CPUs, GPUs and their links as a matrix or a picture.\n"
     "It carries its own libhsakmt in a private directory.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -8,28 +8,13 @@
 
 #include <hsakmt/hsakmt.h>
 
+#include "memory_links/io_link_type_names.h"
 #include "report/report_lines.h"
 #include "report/report_writer.h"
 #include "report/status_check.h"
 #include "report/value_format.h"
 
 namespace {
-// clang-format off
-constexpr std::array<NamePair, 9> ioLinkTypeNames{{
-    {HSA_IOLINKTYPE_UNDEFINED,      "Undefined"},
-    {HSA_IOLINKTYPE_HYPERTRANSPORT, "HyperTransport"},
-    {HSA_IOLINKTYPE_PCIEXPRESS,     "PCIe"},
-    {HSA_IOLINKTYPE_AMBA,           "AMBA"},
-    {HSA_IOLINKTYPE_MIPI,           "MIPI"},
-    {HSA_IOLINK_TYPE_QPI_1_1,       "QPI 1.1"},
-    {HSA_IOLINK_TYPE_RAPID_IO,      "RapidIO"},
-    {HSA_IOLINK_TYPE_INFINIBAND,    "InfiniBand"},
-    {HSA_IOLINK_TYPE_OTHER,         "Other"},
-}};
-// clang-format on
-// A short list would leave the last row empty.
-static_assert(!ioLinkTypeNames.back().name.empty(), "9 filled rows");
-
 // Bits of HSA_LINKPROPERTY, read from the whole word. Bits 1 to 4 deny a capability.
 constexpr std::uint32_t overrideBit = 1U << 0;
 constexpr std::uint32_t nonCoherentBit = 1U << 1;

@@ -3,7 +3,8 @@
 # be installed as lib/kfdtopo/hsakmt/libhsakmt.so.1 and be the one the installed kfdtopo loads.
 # kfdsim goes to lib/kfdtopo/kfdsim, out of the loader's way, and the installed
 # kfdtopo-replay, run from another folder without LD_LIBRARY_PATH, must replay a fixture and a
-# captured tree through it, and refuse a missing topology in one line.
+# captured tree through it (kfdtopo-graph's matrix too), and refuse a missing topology in one
+# line.
 # Usage: install_test.sh <build dir> <tests/data> <library>
 set -euo pipefail
 build=$1 data=$(cd "$2" && pwd) library=$3
@@ -15,7 +16,7 @@ fail() {
 }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for program in kfdtopo kfdtopo-export kfdtopo-replay; do
+for program in kfdtopo kfdtopo-export kfdtopo-replay kfdtopo-graph; do
     test -x "$prefix/bin/$program" || fail "bin/$program not installed"
     gzip -t "$prefix/share/man/man1/$program.1.gz" || fail "man page of $program not installed"
 done
@@ -45,6 +46,8 @@ cmp "$prefix/out" "$data/captures/vega10-mi25.out" || fail "the captured tree's 
 replay "$prefix/bin/kfdtopo-replay" data/vega10-mi25 kfdtopo-export export.json
 replay "$prefix/bin/kfdtopo-replay" export.json >"$prefix/out"
 cmp "$prefix/out" "$data/captures/vega10-mi25.out" || fail "the export's replay differs"
+replay "$prefix/bin/kfdtopo-replay" data/vega10-mi25 kfdtopo-graph >"$prefix/out"
+cmp "$prefix/out" "$data/graph/vega10-mi25.matrix" || fail "kfdtopo-graph's replay differs"
 
 status=0
 replay "$prefix/bin/kfdtopo-replay" data/missing.json >"$prefix/out" 2>"$prefix/err" || status=$?

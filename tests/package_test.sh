@@ -29,7 +29,8 @@ if [ -n "$root" ]; then
     tar -C "$src" --exclude=./build --exclude=./.git -cf - . | tar -C "$root$work/src" -xf -
     cp "$src"/build/deps/src/*.orig.tar.* "$root$work/src/build/deps/src/"
     run "apt-get install -y -q --no-install-recommends g++ gcc cmake make dpkg-dev file xz-utils \
-        python3 pkgconf libdrm-dev libnuma-dev zlib1g-dev nlohmann-json3-dev libhsakmt1 lintian" ||
+        python3 pkgconf libdrm-dev libnuma-dev zlib1g-dev libgraphviz-dev nlohmann-json3-dev libhsakmt1 \
+        lintian" ||
         fail "build dependencies not installed"
     run "cd $work/src && bash scripts/build-thunk.sh build/deps/src/*.orig.tar.* build/deps/hsakmt" ||
         fail "the carried libhsakmt not built"
