@@ -5,7 +5,8 @@
 #include <hsakmt/hsakmt.h>
 
 namespace {
-// The queries of one node, made under the same conditions as kfdtopo makes them.
+// The queries of one node, made under the same conditions as kfdtopo makes them (printNode); the
+// golden runner's round trip compares the calls with kfdtopo's.
 bool queryNode(std::uint32_t nodeId) {
     HsaNodeProperties props{};
     if (hsaKmtGetNodeProperties(nodeId, &props) != HSAKMT_STATUS_SUCCESS) {

@@ -102,7 +102,8 @@ std::optional<CounterSet> captureCounters(std::vector<Fault>& faults, HSAuint32 
     return readCounterRecord(reinterpret_cast<const unsigned char*>(record));
 }
 
-// One node, or std::nullopt when its properties cannot be had.
+// One node, or std::nullopt when its properties cannot be had. The queries and their conditions
+// are printNode's; the golden runner's round trip compares the calls with kfdtopo's.
 std::optional<TopologyNode> captureNode(std::vector<Fault>& faults, HSAuint32 nodeId) {
     TopologyNode node;
     if (!succeeded(faults, hsaKmtGetNodeProperties(nodeId, &node.properties),

@@ -14,12 +14,9 @@
 
 #include <hsakmt/hsakmt.h>
 
+#include "app/report_run.h"
 #include "fixture/json_fixture.h"
 #include "fixture/topology.h"
-#include "node/node_printer.h"
-#include "node/system_printer.h"
-#include "report/report_writer.h"
-#include "report/status_check.h"
 #include "sim/api/hsakmt_api.h"
 #include "sim/sysfs/sysfs_properties.h"
 #include "sim/sysfs/sysfs_replay.h"
@@ -90,18 +87,6 @@ std::optional<Topology> load(std::string_view text) {
         return loadTree(text.substr(1));
     }
     return parseJsonFixture(text, "input");
-}
-
-// The run sequence of app/main.cpp.
-void runReport() {
-    checkStatus(hsaKmtOpenKFD(), "open KFD");
-    ReportWriter writer;
-    const std::int32_t nodeCount = printSystem(writer);
-    for (std::int32_t node = 0; node < nodeCount; ++node) {
-        printNode(writer, static_cast<std::uint32_t>(node));
-    }
-    checkStatus(hsaKmtReleaseSystemProperties(), "release system properties");
-    checkStatus(hsaKmtCloseKFD(), "close KFD");
 }
 }  // namespace
 

@@ -50,8 +50,9 @@ void printClock(ReportWriter& writer, std::uint32_t nodeId) {
         printError(writer, failure);
     }
 }
-}  // namespace
 
+// The UTF-8 form of units[0, count) up to the first zero unit, as one insertion; an unpaired
+// surrogate throws std::range_error before anything is written.
 void printUtf16(ReportWriter& writer, const std::uint16_t* units, std::int32_t count) {
     std::vector<std::uint16_t> text(units, units + count);
     for (auto zero = text.begin(); zero != text.end(); ++zero) {
@@ -62,6 +63,7 @@ void printUtf16(ReportWriter& writer, const std::uint16_t* units, std::int32_t c
     }
     writer << utf8FromUtf16(text);
 }
+}  // namespace
 
 void printNode(ReportWriter& writer, std::uint32_t nodeId) {
     Section section(writer, "Node " + decimalText(nodeId));

@@ -10,8 +10,3 @@ class ReportWriter;
 /// node-properties query or marketing-name conversion throws (std::runtime_error,
 /// std::range_error) after the level is restored.
 void printNode(ReportWriter& writer, std::uint32_t nodeId);
-
-/// Writes the UTF-8 form of the UTF-16 text in units[0, count) up to its first zero unit,
-/// as one insertion. Throws std::range_error("wstring_convert::to_bytes") on an unpaired
-/// surrogate, writing nothing.
-void printUtf16(ReportWriter& writer, const std::uint16_t* units, std::int32_t count);

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <iostream>
+#include <stdexcept>
 
 namespace {
 constexpr std::string_view boldOn = "\x1b[1m";
@@ -16,6 +17,8 @@ ReportWriter& ReportWriter::operator<<(std::string_view text) {
     flush(text);
     return *this;
 }
+
+ReportWriter& ReportWriter::operator<<(const char* text) { return *this << std::string_view(text); }
 
 ReportWriter& ReportWriter::operator<<(std::uint64_t value) {
     std::array<char, 64> digits{};
@@ -48,7 +51,12 @@ void ReportWriter::openSection(std::string_view title) {
     ++indentLevel;
 }
 
-void ReportWriter::closeSection() { --indentLevel; }
+void ReportWriter::closeSection() {
+    if (indentLevel == 0) {
+        throw std::logic_error("closeSection without an open section");
+    }
+    --indentLevel;
+}
 
 // Copies an insertion to stdout character by character, indenting each line start. Writes
 // to std::cout's stream buffer directly: this runs for every character of the report.

@@ -14,12 +14,17 @@ class ReportWriter {
 
     /// Inserts text unchanged.
     ReportWriter& operator<<(std::string_view text);
+    /// Inserts a zero-terminated text unchanged (a literal would otherwise pick bool below).
+    ReportWriter& operator<<(const char* text);
     /// Inserts an unsigned number in the current base.
     ReportWriter& operator<<(std::uint64_t value);
     /// Inserts an unsigned 32-bit number in the current base, widened.
     ReportWriter& operator<<(std::uint32_t value);
     /// Inserts a signed number in the current base.
     ReportWriter& operator<<(std::int32_t value);
+    /// A character or flag would print as a number: insert text ("\n", "yes") instead.
+    ReportWriter& operator<<(char) = delete;
+    ReportWriter& operator<<(bool) = delete;
     /// Switches the number base to hexadecimal (lowercase, no prefix).
     void hex();
     /// Switches the number base back to decimal.
@@ -27,7 +32,7 @@ class ReportWriter {
 
     /// Writes a bold title line and raises the indentation.
     void openSection(std::string_view title);
-    /// Lowers the indentation again.
+    /// Lowers the indentation again. Throws std::logic_error when no section is open.
     void closeSection();
 
   private:

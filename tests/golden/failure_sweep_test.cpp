@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/call_trace_file.h"
 #include "tests/support/escapes.h"
 #include "tests/support/paths.h"
 #include "tests/support/process.h"
@@ -36,8 +37,16 @@ class FailureSweep : public ::testing::Test {
     void SetUp() override {
         std::ifstream in(std::string(testDataDir) + "/sweep.json", std::ios::binary);
         fixture.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        const ProcessResult clean = runKfdtopoOnSim("sweep.json");
+        // The fault-free run, and the calls it makes: those the faults below can land on.
+        const CallTraceFile trace;
+        const ProcessResult clean =
+            runProcess(std::string(kfdtopoBinary), {},
+                       trace.environment({"KFDSIM_TOPOLOGY=sweep.json",
+                                          "LD_LIBRARY_PATH=" + std::string(kfdsimDir)}),
+                       std::string(testDataDir));
         ASSERT_EQ(clean.exitStatus, 0);
+        calls = trace.calls();
+        ASSERT_FALSE(calls.empty()) << "the call trace library was not called";
         for (std::size_t at = 0; at < clean.out.size();) {
             const std::size_t end = clean.out.find('\n', at) + 1;
             base.push_back(clean.out.substr(at, end - at));
@@ -119,12 +128,21 @@ class FailureSweep : public ::testing::Test {
         return at;
     }
 
-    bool nonZero(int node, const std::string& label) const {
-        return base[find(node, label)] != "    " + label + "0\n";
+    // The report with a failure of the node's call to function: `failed`, where the fault-free
+    // run makes that call; else the fault-free report, since no call fails.
+    Lines ifCalled(const std::string& function, int node, const Lines& failed) const {
+        const std::string called = function + "(" + std::to_string(node);
+        for (const std::string& call : calls) {
+            if (startsWith(call, called + ")") || startsWith(call, called + ",")) {
+                return failed;
+            }
+        }
+        return base;
     }
 
     std::string fixture;
     Lines base;
+    std::vector<std::string> calls;  // of the fault-free run
     int nodes = 0;
 };
 
@@ -159,21 +177,20 @@ TEST_F(FailureSweep, GuardedNodeQueriesBecomeOneErrorLineAndTheReportGoesOn) {
             const std::string clock = "System clock frequency: ";
             Lines clockFailed = base;
             clockFailed[find(node, clock)] = error("get clock counters");
-            check(fault("hsaKmtGetClockCounters", status, node), 0, clockFailed, "");
-            // The bank query is made for every node, also without banks.
+            check(fault("hsaKmtGetClockCounters", status, node), 0,
+                  ifCalled("hsaKmtGetClockCounters", node, clockFailed), "");
             check(fault("hsaKmtGetNodeMemoryProperties", status, node), 0,
-                  mended(node, "Memory ", error("get node memory properties"), clock), "");
-            // Links only where the node has some, counters only on GPU nodes.
+                  ifCalled("hsaKmtGetNodeMemoryProperties", node,
+                           mended(node, "Memory ", error("get node memory properties"), clock)),
+                  "");
             check(fault("hsaKmtGetNodeIoLinkProperties", status, node), 0,
-                  nonZero(node, "IO links: ")
-                      ? mended(node, "IO Link ", error("get node IO link properties"))
-                      : base,
+                  ifCalled("hsaKmtGetNodeIoLinkProperties", node,
+                           mended(node, "IO Link ", error("get node IO link properties"))),
                   "");
             check(fault("hsaKmtPmcGetCounterProperties", status, node), 0,
-                  nonZero(node, "GPU SIMDs: ")
-                      ? mended(node, "Performance Counters",
-                               error("get node performance counter properties"))
-                      : base,
+                  ifCalled("hsaKmtPmcGetCounterProperties", node,
+                           mended(node, "Performance Counters",
+                                  error("get node performance counter properties"))),
                   "");
         }
     }

@@ -20,6 +20,7 @@
 
 #include "app/open_advice.h"
 #include "fixture/recent_fields.h"
+#include "tests/support/call_trace_file.h"
 #include "tests/support/paths.h"
 #include "tests/support/process.h"
 
@@ -28,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view exporterBinary = KFDTOPO_EXPORT_BINARY;
+constexpr std::string_view floorBinary = KFDTOPO_FLOOR_BINARY;
 
 struct GoldenCase {
     std::string tool;  // "kfdtopo" or "export"
@@ -335,8 +337,23 @@ std::vector<GoldenCase> roundTripCases() {
 
 class RoundTrip : public ::testing::TestWithParam<GoldenCase> {};
 
+// A program that asks the library what kfdtopo asks makes kfdtopo's calls (with their nodes,
+// counts and statuses) first, and no more where kfdtopo completes its report. After a run-level
+// failure it may go on: the exporter past a failed node, the floor past a name kfdtopo cannot
+// print.
+void expectKfdtoposCalls(const std::string& program, const std::vector<std::string>& calls,
+                         const std::vector<std::string>& kfdtopo, int kfdtopoStatus) {
+    ASSERT_FALSE(kfdtopo.empty()) << "the call trace library was not called";
+    const std::size_t compared = kfdtopoStatus == 0 ? calls.size() : kfdtopo.size();
+    const std::vector<std::string> first(
+        calls.begin(),
+        calls.begin() + static_cast<std::ptrdiff_t>(std::min(compared, calls.size())));
+    EXPECT_EQ(first, kfdtopo) << "calls of " << program;
+}
+
 // Exported and replayed, a report case prints the same; the export of the export, written to a
-// .gz file, inflates to the same fixture, and the replay reads that file.
+// .gz file, inflates to the same fixture, and the replay reads that file. The exporter and the
+// floor ask the library what kfdtopo asks.
 TEST_P(RoundTrip, ExportReplaysTheSameReport) {
     const GoldenCase& golden = GetParam();
     char pattern[] = "/tmp/kfdtopo-export-XXXXXX";
@@ -346,8 +363,22 @@ TEST_P(RoundTrip, ExportReplaysTheSameReport) {
     const std::string exported(pattern);
 
     const std::vector<std::string> env = environmentOf(golden.name);
-    const ProcessResult original = runCase("kfdtopo", topologyOf(golden.name), {}, env);
-    const ProcessResult first = runCase("export", topologyOf(golden.name), {}, env);
+    const CallTraceFile originalCalls;
+    const CallTraceFile exportCalls;
+    const CallTraceFile floorCalls;
+    const ProcessResult original =
+        runCase("kfdtopo", topologyOf(golden.name), {}, originalCalls.environment(env));
+    const ProcessResult first =
+        runCase("export", topologyOf(golden.name), {}, exportCalls.environment(env));
+    std::vector<std::string> floorEnv{"KFDSIM_TOPOLOGY=" + topologyOf(golden.name),
+                                      "LD_LIBRARY_PATH=" + std::string(kfdsimDir)};
+    floorEnv.insert(floorEnv.end(), env.begin(), env.end());
+    runProcess(std::string(floorBinary), {}, floorCalls.environment(floorEnv),
+               std::string(testDataDir));
+    expectKfdtoposCalls("kfdtopo-export", exportCalls.calls(), originalCalls.calls(),
+                        original.exitStatus);
+    expectKfdtoposCalls("bench/floor", floorCalls.calls(), originalCalls.calls(),
+                        original.exitStatus);
     writeFile(exported, first.out);
     const std::string packed = exported + ".gz";
     const ProcessResult second = runCase("export", exported, {packed}, env);

@@ -1,11 +1,9 @@
 // Open advice: each situation of the machine, built in a temporary directory.
 #include "app/open_advice.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <pwd.h>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -349,13 +347,4 @@ INSTANTIATE_TEST_SUITE_P(Situations, OpenAdvice, ::testing::ValuesIn(situations)
 TEST(OpenAdvice, NoneWhenTheLibraryIsKfdsim) {
     EXPECT_EQ(openAdvice(DevicePaths{}, currentUser()), std::vector<std::string>{});
 }
-
-// This process's user is named from the password database, and holds its effective group.
-TEST(OpenAdvice, CurrentUserIsThisProcesssEffectiveUser) {
-    const DeviceUser user = currentUser();
-    EXPECT_EQ(user.uid, geteuid());
-    EXPECT_EQ(user.name, getpwuid(geteuid())->pw_name);
-    EXPECT_NE(std::find(user.groups.begin(), user.groups.end(), getegid()), user.groups.end());
-}
-
 }  // namespace

@@ -4,13 +4,32 @@
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/escapes.h"
+#include "tests/support/expect_failure.h"
 #include "tests/support/stdout_capture.h"
 
 namespace {
+// Whether `writer << value` compiles for a value of type T.
+template <typename T, typename = void>
+struct Insertable : std::false_type {};
+template <typename T>
+struct Insertable<T, std::void_t<decltype(std::declval<ReportWriter&>() << std::declval<T>())>>
+    : std::true_type {};
+
+TEST(ReportWriter, TakesTextAndNumbersButNoCharacterOrFlag) {
+    static_assert(Insertable<std::string_view>::value && Insertable<const char*>::value);
+    static_assert(Insertable<std::uint64_t>::value && Insertable<std::uint32_t>::value &&
+                  Insertable<std::int32_t>::value);
+    // '\n' or true would print as 10 or 1.
+    static_assert(!Insertable<char>::value && !Insertable<bool>::value);
+}
+
 TEST(ReportWriter, LineAtLevelZeroHasNoIndentation) {
     StdoutCapture capture;
     ReportWriter writer;
@@ -81,5 +100,15 @@ TEST(ReportWriter, FailureLeavingNestedSectionsRestoresLevelButNotBase) {
     }
     EXPECT_EQ(capture.text(), titleLine("Node 0") + "    " + titleLine("A") + "        " +
                                   titleLine("B") + "            " + titleLine("C") + "    ff\n");
+}
+
+TEST(ReportWriter, CloseWithoutOpenSectionThrowsAndKeepsTheLevel) {
+    StdoutCapture capture;
+    ReportWriter writer;
+    { Section node(writer, "Node 0"); }
+    expectFailure<std::logic_error>([&writer] { writer.closeSection(); },
+                                    "closeSection without an open section");
+    writer << "System\n";
+    EXPECT_EQ(capture.text(), titleLine("Node 0") + "System\n");
 }
 }  // namespace

@@ -53,10 +53,4 @@ TEST(ValueFormat, LocationWithHighBitsAppendsBracketedFullValue) {
     EXPECT_EQ(locationIdString(0xFFFFFFFF), "ff:1f.7 [0xffffffff]");
     EXPECT_EQ(locationIdString(0xABCD0000), "00:00.0 [0xabcd0000]");
 }
-
-TEST(ValueFormat, DecimalTextOfSignedAndUnsigned) {
-    EXPECT_EQ(decimalText(0), "0");
-    EXPECT_EQ(decimalText(-2147483647 - 1), "-2147483648");
-    EXPECT_EQ(decimalText(std::uint32_t{4294967295u}), "4294967295");
-}
 }  // namespace
