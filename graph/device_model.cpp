@@ -56,7 +56,7 @@ std::string productName(const HsaNodeProperties& properties) {
 std::vector<std::size_t> foldNodes(const MachineRecords& machine, std::vector<Device>& devices) {
     std::vector<std::size_t> deviceOf(machine.nodes.size());
     for (const DeviceKind kind : {DeviceKind::Cpu, DeviceKind::Gpu}) {
-        std::size_t count = 0;
+        std::int64_t count = 0;
         for (std::uint32_t node = 0; node < machine.nodes.size(); ++node) {
             const HsaNodeProperties& properties = machine.nodes[node].properties;
             if ((properties.NumFComputeCores != 0) != (kind == DeviceKind::Gpu)) {
