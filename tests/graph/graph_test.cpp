@@ -220,7 +220,9 @@ std::vector<std::string> repeatedPairs(const std::string& svg) {
         if (element.kind != "edge" || dash == std::string::npos) {
             continue;
         }
-        auto pair = std::minmax(element.title.substr(0, dash), element.title.substr(dash + 2));
+        // minmax returns references: copy them before its arguments go.
+        const std::pair<std::string, std::string> pair =
+            std::minmax(element.title.substr(0, dash), element.title.substr(dash + 2));
         if (!seen.insert(pair).second) {
             repeated.push_back(element.title);
         }
