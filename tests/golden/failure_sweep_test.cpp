@@ -34,9 +34,9 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 class FailureSweep : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::ifstream in(std::string(testDataDir) + "/sweep.json", std::ios::binary);
+        std::ifstream in(std::string(testDataDir) + "/report/sweep.json", std::ios::binary);
         fixture.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        const ProcessResult clean = runKfdtopoOnSim("sweep.json");
+        const ProcessResult clean = runKfdtopoOnSim("report/sweep.json");
         ASSERT_EQ(clean.exitStatus, 0);
         for (std::size_t at = 0; at < clean.out.size();) {
             const std::size_t end = clean.out.find('\n', at) + 1;
