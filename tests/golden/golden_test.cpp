@@ -390,7 +390,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, RoundTrip, ::testing::ValuesIn(roundTripCases())
 // A row of tests/data/refusals/refusals.txt: an input that kfdsim refuses and its message.
 struct Refusal {
     int line = 0;
-    std::string kind;  // "fixture": the input is a fixture's text; "path": it names the topology
+    std::string kind;  // "fixture", "properties" or "overlay": the input is that text; "path":
+                       // the input names the topology
     std::string input;
     std::string message;
 };
@@ -433,28 +434,48 @@ std::vector<Refusal> loadRefusals() {
 
 class Refused : public ::testing::TestWithParam<Refusal> {};
 
+// Writes a row's text in `directory`: a fixture as refused.json, a node's properties or an
+// overlay in the one-node tree refused/. Returns the file that the loader's line names.
+std::string writeRefused(const Refusal& refusal, const std::string& directory) {
+    const std::string text = unescaped(refusal.input);
+    if (refusal.kind == "fixture") {
+        writeFile(directory + "/refused.json", text);
+        return "refused.json";
+    }
+    if (refusal.kind != "properties" && refusal.kind != "overlay") {
+        throw std::runtime_error("unknown kind of refusal: " + refusal.kind);
+    }
+    fs::create_directories(directory + "/refused/nodes/0");
+    writeFile(directory + "/refused/generation_id", "1\n");
+    const bool properties = refusal.kind == "properties";
+    writeFile(directory + "/refused/nodes/0/properties", properties ? text : "cpu_cores_count 4\n");
+    if (!properties) {
+        writeFile(directory + "/refused/kfdsim.json", text);
+    }
+    return properties ? "refused/nodes/0/properties" : "refused/kfdsim.json";
+}
+
 // kfdtopo on an input kfdsim refuses: the loader's one line, then the failed open; nothing on
-// stdout. A message starting with '/' names a file inside the topology.
+// stdout. A path row's message starting with '/' names a file inside the topology.
 TEST_P(Refused, LoaderLineThenFailedOpen) {
     const Refusal& refusal = GetParam();
     std::string topology = refusal.input;
+    std::string named = refusal.input + (refusal.message[0] == '/' ? "" : ": ");
     std::string directory(testDataDir);
-    if (refusal.kind == "fixture") {
+    if (refusal.kind != "path") {
         char pattern[] = "/tmp/kfdtopo-refused-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory = pattern;
-        topology = "refused.json";
-        writeFile(directory + "/" + topology, unescaped(refusal.input));
-    } else {
-        ASSERT_EQ(refusal.kind, "path") << "line " << refusal.line;
+        named = writeRefused(refusal, directory) + ": ";
+        topology = refusal.kind == "fixture" ? "refused.json" : "refused";
     }
     const ProcessResult result =
         runCase("kfdtopo", topology, {}, environmentOf(GoldenCase{}), directory);
     if (directory != testDataDir) {
         fs::remove_all(directory);
     }
-    const std::string expected = "kfdsim: " + topology + (refusal.message[0] == '/' ? "" : ": ") +
-                                 refusal.message + "\nHSAKMT Error 1: Could not open KFD\n";
+    const std::string expected =
+        "kfdsim: " + named + refusal.message + "\nHSAKMT Error 1: Could not open KFD\n";
     EXPECT_EQ(result.exitStatus, 2) << "line " << refusal.line;
     EXPECT_EQ(result.out, "") << "line " << refusal.line;
     EXPECT_TRUE(result.err == expected)
