@@ -34,13 +34,13 @@ test -f "$sim/libhsakmt.so.1" || fail "kfdsim not installed in lib/kfdtopo/kfdsi
 
 # Relative topologies from another folder, and the script called through a link.
 mkdir -p "$prefix/elsewhere/data" "$prefix/links"
-cp "$data/2cpu-1gpu-banks-links.json" "$prefix/elsewhere/data/"
+cp "$data/report/2cpu-1gpu-banks-links.json" "$prefix/elsewhere/data/"
 cp -r "$data/captures/vega10-mi25" "$prefix/elsewhere/data/"
 ln -s "$prefix/bin/kfdtopo-replay" "$prefix/links/kfdtopo-replay"
 cd "$prefix/elsewhere"
 replay() { env -u LD_LIBRARY_PATH -u KFDSIM_TOPOLOGY PATH=/usr/bin:/bin "$@"; }
 replay "$prefix/bin/kfdtopo-replay" data/2cpu-1gpu-banks-links.json >"$prefix/out"
-cmp "$prefix/out" "$data/2cpu-1gpu-banks-links.out" || fail "the fixture's replay differs"
+cmp "$prefix/out" "$data/report/2cpu-1gpu-banks-links.out" || fail "the fixture's replay differs"
 replay "$prefix/links/kfdtopo-replay" data/vega10-mi25 >"$prefix/out"
 cmp "$prefix/out" "$data/captures/vega10-mi25.out" || fail "the captured tree's replay differs"
 replay "$prefix/bin/kfdtopo-replay" data/vega10-mi25 kfdtopo-export export.json

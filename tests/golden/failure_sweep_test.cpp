@@ -35,13 +35,13 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 class FailureSweep : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::ifstream in(std::string(testDataDir) + "/sweep.json", std::ios::binary);
+        std::ifstream in(std::string(testDataDir) + "/report/sweep.json", std::ios::binary);
         fixture.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         // The fault-free run, and the calls it makes: those the faults below can land on.
         const CallTraceFile trace;
         const ProcessResult clean =
             runProcess(std::string(kfdtopoBinary), {},
-                       trace.environment({"KFDSIM_TOPOLOGY=sweep.json",
+                       trace.environment({"KFDSIM_TOPOLOGY=report/sweep.json",
                                           "LD_LIBRARY_PATH=" + std::string(kfdsimDir)}),
                        std::string(testDataDir));
         ASSERT_EQ(clean.exitStatus, 0);

@@ -1,4 +1,5 @@
-// Golden runner: the cases of tests/data/cases.txt run through kfdsim, compared byte for byte.
+// Golden runner: the cases of tests/data/cases.txt and the rows of tests/data/refusals/refusals.txt
+// run through kfdsim, compared byte for byte.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -32,9 +33,12 @@ constexpr std::string_view exporterBinary = KFDTOPO_EXPORT_BINARY;
 constexpr std::string_view floorBinary = KFDTOPO_FLOOR_BINARY;
 
 struct GoldenCase {
-    std::string tool;  // "kfdtopo" or "export"
-    std::string name;
+    std::string tool;  // "kfdtopo", "export" or "merged"
+    std::string name;  // the expected files' path in tests/data, without their endings
     int exitStatus = 0;
+    std::string topology;           // KFDSIM_TOPOLOGY, "" for the built-in machine
+    std::vector<std::string> args;  // the command line's arguments
+    std::vector<std::string> env;   // "NAME=value"
     std::string purpose;
 };
 
@@ -65,46 +69,55 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-// Rows "<tool> <case> <exit status> <purpose>"; '#' starts a comment line.
+// The words of a row before " # ", which starts its purpose; a word in double quotes may hold
+// spaces or be empty.
+std::vector<std::string> rowWords(const std::string& line, std::string& purpose) {
+    std::vector<std::string> words;
+    std::size_t at = line.find_first_not_of(' ');
+    while (at != std::string::npos && line[at] != '#') {
+        const bool quoted = line[at] == '"';
+        const std::size_t from = at + (quoted ? 1 : 0);
+        const std::size_t end = line.find(quoted ? '"' : ' ', from);
+        if (quoted && end == std::string::npos) {
+            throw std::runtime_error("unclosed quote in: " + line);
+        }
+        words.push_back(line.substr(from, end - from));
+        at = end == std::string::npos ? end : line.find_first_not_of(' ', end + (quoted ? 1 : 0));
+    }
+    purpose = at == std::string::npos ? "" : line.substr(line.find_first_not_of("# ", at));
+    return words;
+}
+
+// Rows "<tool> <case> <exit status> <topology> [word...] # <purpose>": a word NAME=value sets
+// the environment, any other is an argument. A line starting with '#' is a comment.
 std::vector<GoldenCase> loadCases() {
+    static const std::regex variable("[A-Z_][A-Z0-9_]*=.*");
     std::vector<GoldenCase> cases;
     for (const std::string& line : lines(readFile(dataPath("cases.txt")))) {
-        std::istringstream row(line);
         GoldenCase golden;
-        if (line.empty() || line[0] == '#' || !(row >> golden.tool >> golden.name)) {
+        const std::vector<std::string> words = rowWords(line, golden.purpose);
+        if (words.empty()) {
             continue;
         }
-        row >> golden.exitStatus >> std::ws;
-        std::getline(row, golden.purpose);
+        if (words.size() < 4) {
+            throw std::runtime_error("a case needs a tool, a name, a status and a topology: " +
+                                     line);
+        }
+        golden.tool = words[0];
+        golden.name = words[1];
+        golden.exitStatus = std::stoi(words[2]);
+        golden.topology = words[3] == "default" ? "" : words[3];
+        for (auto word = words.begin() + 4; word != words.end(); ++word) {
+            (std::regex_match(*word, variable) ? golden.env : golden.args).push_back(*word);
+        }
         cases.push_back(golden);
     }
     return cases;
 }
 
-// KFDSIM_TOPOLOGY for a case: <case>.topology names it, else the tree <case>/ or <case>.json;
-// "default" is the built-in machine.
-std::string topologyOf(const std::string& name) {
-    bool named = false;
-    const std::string given = readFile(dataPath(name + ".topology"), &named);
-    if (named) {
-        return given.substr(0, given.find('\n'));
-    }
-    if (name == "default") {
-        return "";
-    }
-    return fs::is_directory(dataPath(name)) ? name : name + ".json";
-}
-
-// Arguments for a case: the lines of <case>.args, none without it.
-std::vector<std::string> argumentsOf(const std::string& name) {
-    bool given = false;
-    const std::string text = readFile(dataPath(name + ".args"), &given);
-    return given ? lines(text) : std::vector<std::string>{};
-}
-
-// The case's environment: the lines "NAME=value" of <case>.env, after the caller's GFX version
-// overrides are removed, which would change what kfdsim replays.
-std::vector<std::string> environmentOf(const std::string& name) {
+// The case's environment: its own "NAME=value" words, after the caller's GFX version overrides
+// are removed, which would change what kfdsim replays.
+std::vector<std::string> environmentOf(const GoldenCase& golden) {
     std::vector<std::string> changes;
     constexpr std::string_view override = "HSA_OVERRIDE_GFX_VERSION";
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -113,13 +126,7 @@ std::vector<std::string> environmentOf(const std::string& name) {
             changes.emplace_back(variable.substr(0, variable.find('=')));
         }
     }
-    bool given = false;
-    const std::string text = readFile(dataPath(name + ".env"), &given);
-    if (given) {
-        for (const std::string& line : lines(text)) {
-            changes.push_back(line);
-        }
-    }
+    changes.insert(changes.end(), golden.env.begin(), golden.env.end());
     return changes;
 }
 
@@ -179,6 +186,7 @@ std::string directoryFor(const std::string& name) {
     }
     const std::string scratch = pattern;
     if (fs::is_directory(dataPath(name))) {
+        fs::create_directories(fs::path(scratch + "/" + name).parent_path());
         fs::copy(dataPath(name), scratch + "/" + name,
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     }
@@ -284,8 +292,7 @@ TEST_P(Golden, OutputMatchesExpectedFiles) {
     const std::string outPath = base + (golden.tool == "export" ? ".json" : ".out");
     const std::string directory = directoryFor(golden.name);
     const ProcessResult result =
-        runCase(golden.tool, topologyOf(golden.name), argumentsOf(golden.name),
-                environmentOf(golden.name), directory);
+        runCase(golden.tool, golden.topology, golden.args, environmentOf(golden), directory);
     const std::string filesWrong =
         directory == testDataDir ? "" : filesLeftWrong(golden.name, directory);
     if (directory != testDataDir) {
@@ -321,16 +328,19 @@ TEST_P(Golden, OutputMatchesExpectedFiles) {
     EXPECT_TRUE(filesWrong.empty()) << golden.purpose << ": files\n" << filesWrong;
 }
 
-// The report cases whose topology loads, without arguments.
+// A report case that loads, on its own fixture or tree, without arguments or scratch files.
+bool roundTrips(const GoldenCase& golden) {
+    const bool own = golden.topology.empty() || golden.topology == golden.name ||
+                     golden.topology == golden.name + ".json";
+    const bool refused = fs::path(golden.name).filename().string().rfind("bad-", 0) == 0;
+    return golden.tool == "kfdtopo" && golden.args.empty() && own && !refused &&
+           !fs::exists(dataPath(golden.name + ".scratch"));
+}
+
 std::vector<GoldenCase> roundTripCases() {
     std::vector<GoldenCase> cases = loadCases();
     cases.erase(std::remove_if(cases.begin(), cases.end(),
-                               [](const GoldenCase& golden) {
-                                   return golden.tool != "kfdtopo" ||
-                                          fs::exists(dataPath(golden.name + ".args")) ||
-                                          fs::exists(dataPath(golden.name + ".topology")) ||
-                                          golden.name.rfind("bad-", 0) == 0;
-                               }),
+                               [](const GoldenCase& golden) { return !roundTrips(golden); }),
                 cases.end());
     return cases;
 }
@@ -362,15 +372,15 @@ TEST_P(RoundTrip, ExportReplaysTheSameReport) {
     close(fd);
     const std::string exported(pattern);
 
-    const std::vector<std::string> env = environmentOf(golden.name);
+    const std::vector<std::string> env = environmentOf(golden);
     const CallTraceFile originalCalls;
     const CallTraceFile exportCalls;
     const CallTraceFile floorCalls;
     const ProcessResult original =
-        runCase("kfdtopo", topologyOf(golden.name), {}, originalCalls.environment(env));
+        runCase("kfdtopo", golden.topology, {}, originalCalls.environment(env));
     const ProcessResult first =
-        runCase("export", topologyOf(golden.name), {}, exportCalls.environment(env));
-    std::vector<std::string> floorEnv{"KFDSIM_TOPOLOGY=" + topologyOf(golden.name),
+        runCase("export", golden.topology, {}, exportCalls.environment(env));
+    std::vector<std::string> floorEnv{"KFDSIM_TOPOLOGY=" + golden.topology,
                                       "LD_LIBRARY_PATH=" + std::string(kfdsimDir)};
     floorEnv.insert(floorEnv.end(), env.begin(), env.end());
     runProcess(std::string(floorBinary), {}, floorCalls.environment(floorEnv),
@@ -408,6 +418,106 @@ std::string caseName(const ::testing::TestParamInfo<GoldenCase>& param) {
 INSTANTIATE_TEST_SUITE_P(Cases, Golden, ::testing::ValuesIn(loadCases()), caseName);
 INSTANTIATE_TEST_SUITE_P(Cases, RoundTrip, ::testing::ValuesIn(roundTripCases()), caseName);
 
+// A row of tests/data/refusals/refusals.txt: an input that kfdsim refuses and its message.
+struct Refusal {
+    int line = 0;
+    std::string kind;  // "fixture", "properties" or "overlay": the input is that text; "path":
+                       // the input names the topology
+    std::string input;
+    std::string message;
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.input; }
+
+// A fixture's text as a row writes it: each \xHH stands for that byte.
+std::string unescaped(const std::string& text) {
+    std::string bytes;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text.compare(at, 2, "\\x") == 0 && at + 4 <= text.size()) {
+            bytes += static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16));
+            at += 3;
+        } else {
+            bytes += text[at];
+        }
+    }
+    return bytes;
+}
+
+// Rows "<kind> <input> => <message>"; a line starting with '#' is a comment.
+std::vector<Refusal> loadRefusals() {
+    std::vector<Refusal> refusals;
+    int number = 0;
+    for (const std::string& line : lines(readFile(dataPath("refusals/refusals.txt")))) {
+        ++number;
+        const std::size_t space = line.find(' ');
+        const std::size_t arrow = line.rfind(" => ");
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        if (space == std::string::npos || arrow == std::string::npos || arrow < space) {
+            throw std::runtime_error("a refusal needs a kind, an input and a message: " + line);
+        }
+        refusals.push_back({number, line.substr(0, space),
+                            line.substr(space + 1, arrow - space - 1), line.substr(arrow + 4)});
+    }
+    return refusals;
+}
+
+class Refused : public ::testing::TestWithParam<Refusal> {};
+
+// Writes a row's text in `directory`: a fixture as refused.json, a node's properties or an
+// overlay in the one-node tree refused/. Returns the file that the loader's line names.
+std::string writeRefused(const Refusal& refusal, const std::string& directory) {
+    const std::string text = unescaped(refusal.input);
+    if (refusal.kind == "fixture") {
+        writeFile(directory + "/refused.json", text);
+        return "refused.json";
+    }
+    if (refusal.kind != "properties" && refusal.kind != "overlay") {
+        throw std::runtime_error("unknown kind of refusal: " + refusal.kind);
+    }
+    fs::create_directories(directory + "/refused/nodes/0");
+    writeFile(directory + "/refused/generation_id", "1\n");
+    const bool properties = refusal.kind == "properties";
+    writeFile(directory + "/refused/nodes/0/properties", properties ? text : "cpu_cores_count 4\n");
+    if (!properties) {
+        writeFile(directory + "/refused/kfdsim.json", text);
+    }
+    return properties ? "refused/nodes/0/properties" : "refused/kfdsim.json";
+}
+
+// kfdtopo on an input kfdsim refuses: the loader's one line, then the failed open; nothing on
+// stdout. A path row's message starting with '/' names a file inside the topology.
+TEST_P(Refused, LoaderLineThenFailedOpen) {
+    const Refusal& refusal = GetParam();
+    std::string topology = refusal.input;
+    std::string named = refusal.input + (refusal.message[0] == '/' ? "" : ": ");
+    std::string directory(testDataDir);
+    if (refusal.kind != "path") {
+        char pattern[] = "/tmp/kfdtopo-refused-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory = pattern;
+        named = writeRefused(refusal, directory) + ": ";
+        topology = refusal.kind == "fixture" ? "refused.json" : "refused";
+    }
+    const ProcessResult result =
+        runCase("kfdtopo", topology, {}, environmentOf(GoldenCase{}), directory);
+    if (directory != testDataDir) {
+        fs::remove_all(directory);
+    }
+    const std::string expected =
+        "kfdsim: " + named + refusal.message + "\nHSAKMT Error 1: Could not open KFD\n";
+    EXPECT_EQ(result.exitStatus, 2) << "line " << refusal.line;
+    EXPECT_EQ(result.out, "") << "line " << refusal.line;
+    EXPECT_TRUE(result.err == expected)
+        << "line " << refusal.line << ": stderr " << firstDifference(expected, result.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(Refusals, Refused, ::testing::ValuesIn(loadRefusals()),
+                         [](const ::testing::TestParamInfo<Refusal>& param) {
+                             return "line" + std::to_string(param.param.line);
+                         });
+
 TEST(Kfdtopo, RealLibraryWithoutKfdDeviceFailsToOpen) {
     if (access("/dev/kfd", F_OK) == 0) {
         GTEST_SKIP() << "this machine has /dev/kfd";
@@ -433,7 +543,7 @@ TEST(KfdtopoExport, RealLibraryWithoutKfdDeviceKeepsAnEarlierCapture) {
     char pattern[] = "/tmp/kfdtopo-keep-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string directory = pattern;
-    const std::string capture = readFile(dataPath("default.export.json"));
+    const std::string capture = readFile(dataPath("export/default.export.json"));
     writeFile(directory + "/keep.json", capture);
     const ProcessResult result = runProcess(std::string(exporterBinary), {"keep.json"},
                                             {"LD_LIBRARY_PATH", "KFDSIM_TOPOLOGY"}, directory);
