@@ -73,15 +73,18 @@ void writeGzip(int fd, std::string_view text, const std::string& path) {
     }
 }
 
+constexpr mode_t permissionBits = S_ISUID | S_ISGID | S_ISVTX | S_IRWXU | S_IRWXG | S_IRWXO;
+constexpr mode_t readWriteForAll = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
+
 // The permission bits of the file being replaced, else those of a new file under the umask.
 mode_t permissionsFor(const std::string& target) {
     struct stat status {};
     if (stat(target.c_str(), &status) == 0) {
-        return status.st_mode & 07777;
+        return status.st_mode & permissionBits;
     }
     const mode_t mask = umask(0);
     umask(mask);
-    return static_cast<mode_t>(0666) & ~mask;
+    return readWriteForAll & ~mask;
 }
 
 // A file made beside its target; the destructor removes it unless it was moved into place.
