@@ -23,12 +23,13 @@ namespace {
 constexpr int failedNodesBeforeStop = 16;
 
 // Whether the call succeeded; a failure becomes a fault for `call` (and `node`).
-bool succeeded(std::vector<Fault>& faults, HSAKMT_STATUS status, KfdCall call,
+// The status is taken as a plain number: the library may return codes the enumeration lacks.
+bool succeeded(std::vector<Fault>& faults, HSAint32 status, KfdCall call,
                std::optional<HSAuint32> node = std::nullopt) {
     if (status == HSAKMT_STATUS_SUCCESS) {
         return true;
     }
-    faults.push_back({call, node, static_cast<HSAint32>(status)});
+    faults.push_back({call, node, status});
     return false;
 }
 

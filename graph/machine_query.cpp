@@ -6,27 +6,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/open_advice.h"
+#include "app/open_kfd.h"
 #include "report/status_check.h"
 
 namespace {
-// Status 20: the library could not open or use the device files; say what the machine shows.
-void openKfd() {
-    const HSAKMT_STATUS status = hsaKmtOpenKFD();
-    try {
-        checkStatus(status, "open KFD");
-    } catch (const std::runtime_error& failure) {
-        if (status != HSAKMT_STATUS_KERNEL_IO_CHANNEL_NOT_OPENED) {
-            throw;
-        }
-        std::string message = failure.what();
-        for (const std::string& line : openAdvice(DevicePaths{}, currentUser())) {
-            message += "\n" + line;
-        }
-        throw std::runtime_error(message);
-    }
-}
-
 NodeRecords queryNode(std::uint32_t nodeId) {
     NodeRecords node;
     checkStatus(hsaKmtGetNodeProperties(nodeId, &node.properties), "get node properties");

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs the fixture fuzzer for the given seconds (default 60).
 #
-# Seeds: the fixtures of tests/data up to 8 KiB, the refused fixtures of tests/data/refusals/refusals.txt
-# and a properties file and tree, copied into build/fuzz/corpus, which keeps
-# what earlier runs found, so that longer and repeated runs build on each other. A crash, leak,
+# Seeds: the fixtures of tests/data up to 8 KiB, the refused fixtures of
+# tests/data/refusals/refusals.txt, fuzz/seeds (inputs that once found a fault) and a properties
+# file and tree, copied into build/fuzz/corpus, which keeps what earlier runs found, so that
+# longer and repeated runs build on each other. A crash, leak,
 # sanitizer report or hang is written to build/fuzz/findings and fails the script.
 set -euo pipefail
 
@@ -20,6 +21,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 mkdir -p "$corpus" "$findings"
 find tests/data/report tests/data/export -name '*.json' -size -8k -exec cp {} "$corpus/" \;
+cp fuzz/seeds/* "$corpus/"
 # A row "fixture <text> => <message>" of the refusal table holds a fixture's text, \xHH a byte.
 python3 -c '
 import re, sys

@@ -1,0 +1,28 @@
+// Open KFD: the library's open, with what the machine shows when it fails for lack of devices.
+#include "app/open_kfd.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include <hsakmt/hsakmt.h>
+
+#include "app/open_advice.h"
+#include "report/status_check.h"
+
+void openKfd() {
+    // Held as a plain number: the library may return codes the enumeration does not list.
+    const auto status = static_cast<std::int32_t>(hsaKmtOpenKFD());
+    try {
+        checkStatus(status, "open KFD");
+    } catch (const std::runtime_error& failure) {
+        if (status != HSAKMT_STATUS_KERNEL_IO_CHANNEL_NOT_OPENED) {
+            throw;
+        }
+        std::string message = failure.what();
+        for (const std::string& line : openAdvice(DevicePaths{}, currentUser())) {
+            message += "\n" + line;
+        }
+        throw std::runtime_error(message);
+    }
+}
