@@ -24,6 +24,7 @@
 #include "tests/support/call_trace_file.h"
 #include "tests/support/paths.h"
 #include "tests/support/process.h"
+#include "tests/support/text_files.h"
 
 namespace {
 
@@ -45,29 +46,6 @@ struct GoldenCase {
 void PrintTo(const GoldenCase& golden, std::ostream* out) { *out << golden.name; }
 
 std::string dataPath(const std::string& name) { return std::string(testDataDir) + "/" + name; }
-
-std::string readFile(const std::string& path, bool* found = nullptr) {
-    std::ifstream in(path, std::ios::binary);
-    if (found != nullptr) {
-        *found = static_cast<bool>(in);
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        result.push_back(line);
-    }
-    return result;
-}
 
 // The words of a row before " # ", which starts its purpose; a word in double quotes may hold
 // spaces or be empty.
@@ -211,19 +189,6 @@ ProcessResult runCase(const std::string& tool, const std::string& topology,
     return runProcess(program, args, env, std::string(directory));
 }
 
-// Where two texts first differ, with the line of the expected text there.
-std::string firstDifference(const std::string& expected, const std::string& actual) {
-    const auto at = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
-    const std::size_t offset = static_cast<std::size_t>(at.first - expected.begin());
-    const auto line = 1 + std::count(expected.begin(), at.first, '\n');
-    const std::size_t from = offset == 0 ? 0 : expected.rfind('\n', offset - 1) + 1;
-    auto lineAt = [from](const std::string& text) {
-        return from < text.size() ? text.substr(from, text.find('\n', from) - from) : "<end>";
-    };
-    return "first difference at byte " + std::to_string(offset) + ", line " + std::to_string(line) +
-           "\n  expected: " + lineAt(expected) + "\n  actual:   " + lineAt(actual);
-}
-
 // What a gzip file inflates to, by the gzip program, which knows nothing of ours.
 ProcessResult gunzip(const std::string& path) { return runProcess("/bin/gzip", {"-dc", path}, {}); }
 
@@ -272,11 +237,6 @@ std::string filesLeftWrong(const std::string& name, const std::string& directory
     return wrong;
 }
 
-bool updating() {
-    const char* update = std::getenv("KFDTOPO_UPDATE_GOLDEN");
-    return update != nullptr && std::string_view(update) == "1";
-}
-
 // A non-zero value in a field that libhsakmt 6.4 added to its records.
 bool showsRecentFields(const std::string& fixture) {
     static const std::regex recent("\"(NumNeuralCores|OverrideEngineId|RecSdmaEngIdMask)\": [1-9]");
@@ -299,7 +259,7 @@ TEST_P(Golden, OutputMatchesExpectedFiles) {
         fs::remove_all(directory);
     }
 
-    if (updating()) {
+    if (updatingGolden()) {
         if (result.out.empty() && golden.exitStatus != 0) {
             unlink(outPath.c_str());
         } else {

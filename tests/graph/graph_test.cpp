@@ -18,6 +18,7 @@
 
 #include "tests/support/paths.h"
 #include "tests/support/process.h"
+#include "tests/support/text_files.h"
 
 namespace {
 
@@ -28,34 +29,6 @@ constexpr std::string_view sourceDir = KFDTOPO_SOURCE_DIR;
 
 std::string graphData(const std::string& name) {
     return std::string(testDataDir) + "/graph/" + name;
-}
-
-std::string readFile(const std::string& path, bool* found = nullptr) {
-    std::ifstream in(path, std::ios::binary);
-    if (found != nullptr) {
-        *found = static_cast<bool>(in);
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        result.push_back(line);
-    }
-    return result;
-}
-
-bool updating() {
-    const char* update = std::getenv("KFDTOPO_UPDATE_GOLDEN");
-    return update != nullptr && std::string_view(update) == "1";
 }
 
 // A row of a case list: its words up to the purpose, then the purpose.
@@ -97,21 +70,9 @@ ProcessResult runGraph(const std::string& topology, const std::vector<std::strin
                       directory);
 }
 
-// Where two texts first differ, with the line of each there.
-std::string firstDifference(const std::string& expected, const std::string& actual) {
-    const auto at = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
-    const auto line = 1 + std::count(expected.begin(), at.first, '\n');
-    const std::vector<std::string> want = lines(expected);
-    const std::vector<std::string> got = lines(actual);
-    const auto index = static_cast<std::size_t>(line - 1);
-    return "first difference on line " + std::to_string(line) +
-           "\n  expected: " + (index < want.size() ? want[index] : "<end>") +
-           "\n  actual:   " + (index < got.size() ? got[index] : "<end>");
-}
-
 // Compares a text with its expected file, or rewrites the file when updating.
 void expectFile(const std::string& path, const std::string& actual, const std::string& what) {
-    if (updating()) {
+    if (updatingGolden()) {
         writeFile(path, actual);
         return;
     }
@@ -287,7 +248,7 @@ TEST_P(Run, OutputMatchesExpectedFiles) {
     EXPECT_EQ(result.exitStatus, run.exitStatus) << run.purpose;
     for (const auto& [suffix, text] : {std::pair{".out", result.out}, {".err", result.err}}) {
         const std::string path = graphData(run.name + suffix);
-        if (updating()) {
+        if (updatingGolden()) {
             text.empty() ? static_cast<void>(unlink(path.c_str())) : writeFile(path, text);
             continue;
         }
