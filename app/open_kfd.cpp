@@ -1,7 +1,6 @@
-// Open KFD: the library's open, with what the machine shows when it fails for lack of devices.
+// Open KFD: the open's failure, with what the machine shows when it fails for lack of devices.
 #include "app/open_kfd.h"
 
-#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -10,9 +9,7 @@
 #include "app/open_advice.h"
 #include "report/status_check.h"
 
-void openKfd() {
-    // Held as a plain number: the library may return codes the enumeration does not list.
-    const auto status = static_cast<std::int32_t>(hsaKmtOpenKFD());
+void checkOpen(std::int32_t status) {
     try {
         checkStatus(status, "open KFD");
     } catch (const std::runtime_error& failure) {

@@ -18,7 +18,7 @@
 #   HSAKMT_CARRIED      the carried library file, when it is the one chosen; else "none"
 #   HSAKMT_GENERATION   6.4 when the header has the records of 6.4, else 6.2
 #   HSAKMT_RUNPATH      the executables' run path
-#   kfdtopo_link_hsakmt(target)  links the library and sets that run path
+#   kfdtopo_link_hsakmt(target)  links the reader and the library, and sets that run path
 
 set(HSAKMT_ROOT "" CACHE PATH
     "Installation of another libhsakmt (lib/libhsakmt.so.1 and include/hsakmt/hsakmt.h) to use instead of the carried one")
@@ -129,7 +129,9 @@ target_link_libraries(hsakmt::hsakmt INTERFACE hsakmt_headers)
 # Links <target> against the chosen libhsakmt, which it then loads through its run path, in
 # the build tree as installed; nothing of the link directories gets into it.
 function(kfdtopo_link_hsakmt target)
-    target_link_libraries(${target} PRIVATE hsakmt::hsakmt)
+    # The reader makes every call: its archive goes before the library on the link line, which
+    # the linker's --as-needed would otherwise drop.
+    target_link_libraries(${target} PRIVATE reader hsakmt::hsakmt)
     set_target_properties(${target} PROPERTIES
         INSTALL_RPATH "${HSAKMT_RUNPATH}"
         BUILD_WITH_INSTALL_RPATH ON)

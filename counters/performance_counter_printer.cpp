@@ -13,20 +13,17 @@
 #include <hsakmt/hsakmt.h>
 
 #include "counters/counter_block_names.h"
+#include "reader/topology_reader.h"
 #include "report/report_lines.h"
 #include "report/report_writer.h"
 #include "report/status_check.h"
 #include "report/value_format.h"
 
 namespace {
-// The record is variable-length and 4-byte packed: fields are copied out byte-wise at the
-// header's offsets, as a 64-bit field such as CounterId is not 8-byte aligned.
-static_assert(sizeof(HSA_UUID) == 16);
+// A counter's fields are copied out byte-wise at the header's offsets: its type may hold a
+// value its enumeration lacks, and CounterId is not 8-byte aligned.
 static_assert(sizeof(HSA_PROFILE_TYPE) == sizeof(std::uint32_t));
 static_assert(sizeof(HsaCounterFlags) == sizeof(std::uint32_t));
-static_assert(offsetof(HsaCounterProperties, Blocks) == 8);
-static_assert(offsetof(HsaCounterBlockProperties, Counters) == 24);
-static_assert(sizeof(HsaCounter) == 32);
 static_assert(offsetof(HsaCounter, CounterId) == 4);
 
 constexpr std::array counterTypeNames{
@@ -72,7 +69,8 @@ struct CounterKey {
 // Group key to the group's IDs in record order.
 using CounterGroups = std::map<CounterKey, std::vector<std::uint64_t>>;
 
-CounterKey counterKey(const unsigned char* counter) {
+CounterKey counterKey(const HsaCounter& record) {
+    const auto* counter = reinterpret_cast<const unsigned char*>(&record);
     const auto flags = readField<std::uint32_t>(counter, offsetof(HsaCounter, Flags));
     return CounterKey{readField<std::uint32_t>(counter, offsetof(HsaCounter, Type)),
                       readField<std::uint32_t>(counter, offsetof(HsaCounter, CounterSizeInBits)),
@@ -84,20 +82,19 @@ CounterKey counterKey(const unsigned char* counter) {
                       readField<std::uint32_t>(counter, offsetof(HsaCounter, BlockIndex))};
 }
 
-CounterGroups counterGroups(const unsigned char* firstCounter, std::uint32_t counterCount) {
+CounterGroups counterGroups(const std::vector<HsaCounter>& counters) {
     CounterGroups groups;
     // Like counters mostly stand together: a counter with its predecessor's key joins the
     // same group without a look-up (map nodes stay where they are).
     std::vector<std::uint64_t>* ids = nullptr;
     CounterKey previous{};
-    for (std::size_t i = 0; i < counterCount; ++i) {
-        const unsigned char* counter = firstCounter + i * sizeof(HsaCounter);
+    for (const HsaCounter& counter : counters) {
         const CounterKey key = counterKey(counter);
         if (ids == nullptr || !(key == previous)) {
             ids = &groups[key];
             previous = key;
         }
-        ids->push_back(readField<std::uint64_t>(counter, offsetof(HsaCounter, CounterId)));
+        ids->push_back(counter.CounterId);
     }
     return groups;
 }
@@ -146,51 +143,29 @@ void printCounterGroup(ReportWriter& writer, const CounterKey& key,
     numberLine(writer, "Block index: ", key.blockIndex);
 }
 
-// Prints one block record; returns the start of the record after it.
-const unsigned char* printCounterBlock(ReportWriter& writer, const unsigned char* block,
-                                       std::uint32_t index) {
-    const Section section(writer, "Block " + decimalText(index));
+void printCounterBlock(ReportWriter& writer, const CounterBlock& block, std::size_t index) {
+    const Section section(writer, "Block " + decimalText(static_cast<std::int64_t>(index)));
     UuidBytes blockId{};
-    std::memcpy(blockId.data(), block + offsetof(HsaCounterBlockProperties, BlockId),
-                blockId.size());
-    const auto counterCount =
-        readField<std::uint32_t>(block, offsetof(HsaCounterBlockProperties, NumCounters));
-    const unsigned char* firstCounter = block + offsetof(HsaCounterBlockProperties, Counters);
+    std::memcpy(blockId.data(), &block.blockId, blockId.size());
     textLine(writer, "Block ID: ", counterBlockName(blockId));
-    numberLine(writer, "Counters: ", counterCount);
-    numberLine(writer, "Concurrent counters: ",
-               readField<std::uint32_t>(block, offsetof(HsaCounterBlockProperties, NumConcurrent)));
-    for (const auto& [key, ids] : counterGroups(firstCounter, counterCount)) {
+    numberLine(writer, "Counters: ", block.counters.size());
+    numberLine(writer, "Concurrent counters: ", block.numConcurrent);
+    for (const auto& [key, ids] : counterGroups(block.counters)) {
         printCounterGroup(writer, key, ids);
-    }
-    return firstCounter + std::size_t{counterCount} * sizeof(HsaCounter);
-}
-
-void printCounterProperties(ReportWriter& writer, const unsigned char* record) {
-    const Section section(writer, "Performance Counters");
-    const auto blockCount =
-        readField<std::uint32_t>(record, offsetof(HsaCounterProperties, NumBlocks));
-    numberLine(writer, "Blocks: ", blockCount);
-    numberLine(writer, "Concurrent blocks: ",
-               readField<std::uint32_t>(record, offsetof(HsaCounterProperties, NumConcurrent)));
-    const unsigned char* block = record + offsetof(HsaCounterProperties, Blocks);
-    for (std::uint32_t i = 0; i < blockCount; ++i) {
-        block = printCounterBlock(writer, block, i);
     }
 }
 }  // namespace
 
-void printPerformanceCounters(ReportWriter& writer, std::uint32_t nodeId) {
-    try {
-        // The record stays the library's: it is only read here.
-        HsaCounterProperties* properties = nullptr;
-        checkStatus(hsaKmtPmcGetCounterProperties(nodeId, &properties),
-                    "get node performance counter properties");
-        if (properties == nullptr) {
-            return;
-        }
-        printCounterProperties(writer, reinterpret_cast<const unsigned char*>(properties));
-    } catch (const std::exception& failure) {
-        printError(writer, failure);
+void printPerformanceCounters(ReportWriter& writer, std::int32_t status,
+                              const CounterSet* counters) {
+    if (printedFailure(writer, status, callAction(KfdCall::PmcGetCounterProperties)) ||
+        counters == nullptr) {
+        return;
+    }
+    const Section section(writer, "Performance Counters");
+    numberLine(writer, "Blocks: ", counters->blocks.size());
+    numberLine(writer, "Concurrent blocks: ", counters->numConcurrent);
+    for (std::size_t i = 0; i < counters->blocks.size(); ++i) {
+        printCounterBlock(writer, counters->blocks[i], i);
     }
 }

@@ -3,7 +3,11 @@
 
 #include <cstdint>
 
+#include "fixture/topology.h"
+
 class ReportWriter;
 
-/// Prints the "Performance Counters" section of a node; a failure becomes an error line.
-void printPerformanceCounters(ReportWriter& writer, std::uint32_t nodeId);
+/// Prints the "Performance Counters" section of a node's counters; a failed query (status not
+/// 0) becomes an error line, and no record (null) prints nothing.
+void printPerformanceCounters(ReportWriter& writer, std::int32_t status,
+                              const CounterSet* counters);

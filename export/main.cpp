@@ -8,9 +8,9 @@
 
 #include "app/open_advice.h"
 #include "export/output_file.h"
-#include "export/topology_capture.h"
 #include "fixture/json_fixture.h"
 #include "fixture/json_writer.h"
+#include "reader/model_builder.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        const Topology topology = captureTopology();
+        const Topology topology = captureTopology(FailedNode::Skipped);
         const bool noMachine = holdsNoMachine(topology);
         const std::string text = writeJsonFixture(topology);
         // The failures first, so that they are known even when the file cannot be written.

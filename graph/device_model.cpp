@@ -13,7 +13,7 @@
 
 #include <hsakmt/hsakmt.h>
 
-#include "graph/machine_query.h"
+#include "fixture/topology.h"
 #include "report/utf16_text.h"
 #include "report/value_format.h"
 
@@ -53,7 +53,7 @@ std::string productName(const HsaNodeProperties& properties) {
 }
 
 // The devices of the nodes, CPUs first; returns the device of each node.
-std::vector<std::size_t> foldNodes(const MachineRecords& machine, std::vector<Device>& devices) {
+std::vector<std::size_t> foldNodes(const Topology& machine, std::vector<Device>& devices) {
     std::vector<std::size_t> deviceOf(machine.nodes.size());
     for (const DeviceKind kind : {DeviceKind::Cpu, DeviceKind::Gpu}) {
         std::int64_t count = 0;
@@ -166,7 +166,7 @@ void chooseCpus(DeviceGraph& graph) {
 }
 }  // namespace
 
-DeviceGraph buildDeviceGraph(const MachineRecords& machine) {
+DeviceGraph buildDeviceGraph(const Topology& machine) {
     DeviceGraph graph;
     graph.versionMajor = machine.version.KernelInterfaceMajorVersion;
     graph.versionMinor = machine.version.KernelInterfaceMinorVersion;
@@ -179,7 +179,7 @@ DeviceGraph buildDeviceGraph(const MachineRecords& machine) {
     std::array<LeftOutLinks, leftOutReasons.size()> leftOut{};
     std::map<BundleKey, BundleTally> tallies;
     for (std::uint32_t node = 0; node < machine.nodes.size(); ++node) {
-        for (const HsaIoLinkProperties& link : machine.nodes[node].links) {
+        for (const HsaIoLinkProperties& link : machine.nodes[node].ioLinks) {
             const std::size_t reason = leftOutReason(link, node, graph.nodeCount);
             if (reason < leftOutReasons.size()) {
                 ++leftOut[reason].count;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct MachineRecords;
+struct Topology;
 
 enum class DeviceKind { Cpu, Gpu };
 
@@ -25,14 +25,14 @@ struct Device {
     std::string name;                  // "CPU0", "GPU3": by kind, in the order of first nodes
     std::vector<std::uint32_t> nodes;  // ascending
     std::uint32_t cpuThreads = 0;
-    std::uint32_t xccs = 0;            // summed over the partitions
+    std::uint32_t xccs = 0;  // summed over the partitions
     std::uint64_t hiveId = 0;
-    std::size_t hive = 0;              // number of the XGMI hive from 1; 0 without one
-    std::uint32_t domain = 0;          // PCI domain and location of the first node
+    std::size_t hive = 0;      // number of the XGMI hive from 1; 0 without one
+    std::uint32_t domain = 0;  // PCI domain and location of the first node
     std::uint32_t location = 0;
     std::uint32_t engineId = 0;
-    std::string productName;           // the marketing name, else the CAL name
-    std::optional<std::size_t> cpu;    // the CPU device it links to with the lowest weight
+    std::string productName;                 // the marketing name, else the CAL name
+    std::optional<std::size_t> cpu;          // the CPU device it links to with the lowest weight
     std::vector<LinkBundle> partitionLinks;  // between its own nodes, by type
 };
 
@@ -66,16 +66,16 @@ struct DeviceGraph {
     std::uint32_t versionMajor = 0;
     std::uint32_t versionMinor = 0;
     std::size_t nodeCount = 0;
-    std::vector<Device> devices;                       // CPUs, then GPUs
-    std::vector<std::uint64_t> hives;                  // the ID of hive number i + 1
+    std::vector<Device> devices;                              // CPUs, then GPUs
+    std::vector<std::uint64_t> hives;                         // the ID of hive number i + 1
     std::vector<std::vector<std::optional<LinkCell>>> cells;  // [from][to]
-    std::vector<DevicePair> pairs;                     // in the order of first, then second
-    std::vector<LeftOutLinks> leftOut;                 // only reasons that occur
+    std::vector<DevicePair> pairs;                            // in the order of first, then second
+    std::vector<LeftOutLinks> leftOut;                        // only reasons that occur
 };
 
 /// Folds the library's answers into devices. A link is left out when it starts at another
 /// node than the one listing it, ends where it starts, or ends at a node that does not exist.
-DeviceGraph buildDeviceGraph(const MachineRecords& machine);
+DeviceGraph buildDeviceGraph(const Topology& machine);
 
 /// Node numbers as runs, "2-9" or "0,3,5-7".
 std::string nodeRuns(const std::vector<std::uint32_t>& nodes);

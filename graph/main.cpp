@@ -11,9 +11,11 @@
 
 #include "graph/device_model.h"
 #include "graph/dot_writer.h"
-#include "graph/machine_query.h"
 #include "graph/matrix_writer.h"
 #include "graph/svg_render.h"
+#include "reader/model_builder.h"
+#include "reader/topology_reader.h"
+#include "report/status_check.h"
 
 namespace {
 constexpr std::string_view usage =
@@ -46,7 +48,8 @@ struct UsageError : std::runtime_error {
 };
 
 std::size_t columnCount(const std::string& text) {
-    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
+    if (text.empty() || text.size() > 6 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
         throw UsageError("--width takes a number of columns, not \"" + text + "\"");
     }
     return std::stoul(text);
@@ -79,6 +82,16 @@ Options parseOptions(int argc, char** argv) {
     return options;
 }
 
+// The links are what the graph shows: a node whose links cannot be read fails the run with
+// kfdtopo's message for that call.
+void requireLinks(const Topology& machine) {
+    for (const Fault& fault : machine.faults) {
+        if (fault.call == KfdCall::GetNodeIoLinkProperties) {
+            checkStatus(fault.status, callAction(fault.call));
+        }
+    }
+}
+
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
@@ -107,7 +120,9 @@ int main(int argc, char** argv) {
     }
     DeviceGraph graph;
     try {
-        graph = buildDeviceGraph(queryMachine());
+        const Topology machine = readMachine();
+        requireLinks(machine);
+        graph = buildDeviceGraph(machine);
     } catch (const std::exception& failure) {
         // kfdtopo's message, status and advice.
         std::cerr << failure.what() << "\n";

@@ -3,8 +3,6 @@
 
 #include <array>
 #include <cstddef>
-#include <exception>
-#include <vector>
 
 #include <hsakmt/hsakmt.h>
 
@@ -44,17 +42,12 @@ void printLink(ReportWriter& writer, std::size_t index, const HsaIoLinkPropertie
 }
 }  // namespace
 
-void printIoLinks(ReportWriter& writer, std::uint32_t nodeId, std::int32_t linkCount) {
-    try {
-        // A negative count wraps to a size no vector can have: std::length_error, no call.
-        std::vector<HsaIoLinkProperties> links(static_cast<std::size_t>(linkCount));
-        checkStatus(hsaKmtGetNodeIoLinkProperties(nodeId, static_cast<HSAuint32>(linkCount),
-                                                  linkCount == 0 ? nullptr : links.data()),
-                    "get node IO link properties");
-        for (std::size_t i = 0; i < links.size(); ++i) {
-            printLink(writer, i, links[i]);
-        }
-    } catch (const std::exception& failure) {
-        printError(writer, failure);
+void printIoLinks(ReportWriter& writer, const RecordsAnswer<HsaIoLinkProperties>& links) {
+    if (printedFailure(writer, links.status, callAction(KfdCall::GetNodeIoLinkProperties),
+                       links.notAsked)) {
+        return;
+    }
+    for (std::size_t i = 0; i < links.records.size(); ++i) {
+        printLink(writer, i, links.records[i]);
     }
 }

@@ -1,9 +1,12 @@
 // IO link printer: one section per IO link of a node.
 #pragma once
 
-#include <cstdint>
+#include <hsakmt/hsakmt.h>
+
+#include "reader/topology_reader.h"
 
 class ReportWriter;
 
-/// Prints an "IO Link <i>" section for each link; a failure becomes an error line.
-void printIoLinks(ReportWriter& writer, std::uint32_t nodeId, std::int32_t linkCount);
+/// Prints an "IO Link <i>" section for each link of the answer; a failed or refused query
+/// becomes an error line.
+void printIoLinks(ReportWriter& writer, const RecordsAnswer<HsaIoLinkProperties>& links);

@@ -3,8 +3,6 @@
 
 #include <array>
 #include <cstddef>
-#include <exception>
-#include <vector>
 
 #include <hsakmt/hsakmt.h>
 
@@ -46,17 +44,12 @@ void printBank(ReportWriter& writer, std::size_t index, const HsaMemoryPropertie
 }
 }  // namespace
 
-void printMemoryBanks(ReportWriter& writer, std::uint32_t nodeId, std::int32_t bankCount) {
-    try {
-        // A negative count wraps to a size no vector can have: std::length_error, no call.
-        std::vector<HsaMemoryProperties> banks(static_cast<std::size_t>(bankCount));
-        checkStatus(hsaKmtGetNodeMemoryProperties(nodeId, static_cast<HSAuint32>(bankCount),
-                                                  bankCount == 0 ? nullptr : banks.data()),
-                    "get node memory properties");
-        for (std::size_t i = 0; i < banks.size(); ++i) {
-            printBank(writer, i, banks[i]);
-        }
-    } catch (const std::exception& failure) {
-        printError(writer, failure);
+void printMemoryBanks(ReportWriter& writer, const RecordsAnswer<HsaMemoryProperties>& banks) {
+    if (printedFailure(writer, banks.status, callAction(KfdCall::GetNodeMemoryProperties),
+                       banks.notAsked)) {
+        return;
+    }
+    for (std::size_t i = 0; i < banks.records.size(); ++i) {
+        printBank(writer, i, banks.records[i]);
     }
 }

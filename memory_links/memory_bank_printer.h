@@ -1,9 +1,12 @@
 // Memory bank printer: one section per memory bank of a node.
 #pragma once
 
-#include <cstdint>
+#include <hsakmt/hsakmt.h>
+
+#include "reader/topology_reader.h"
 
 class ReportWriter;
 
-/// Prints a "Memory <i>" section for each bank; a failure becomes an error line.
-void printMemoryBanks(ReportWriter& writer, std::uint32_t nodeId, std::int32_t bankCount);
+/// Prints a "Memory <i>" section for each bank of the answer; a failed or refused query becomes
+/// an error line.
+void printMemoryBanks(ReportWriter& writer, const RecordsAnswer<HsaMemoryProperties>& banks);

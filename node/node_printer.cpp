@@ -3,15 +3,12 @@
 
 #include <array>
 #include <cstring>
-#include <exception>
 #include <string>
 #include <vector>
 
 #include <hsakmt/hsakmt.h>
 
-#include "counters/performance_counter_printer.h"
-#include "memory_links/io_link_printer.h"
-#include "memory_links/memory_bank_printer.h"
+#include "reader/topology_reader.h"
 #include "report/report_lines.h"
 #include "report/report_writer.h"
 #include "report/status_check.h"
@@ -41,16 +38,6 @@ std::string_view byteName(const HSAuint8 (&name)[HSA_PUBLIC_NAME_SIZE]) {
     return {reinterpret_cast<const char*>(name), length};
 }
 
-void printClock(ReportWriter& writer, std::uint32_t nodeId) {
-    try {
-        HsaClockCounters clock{};
-        checkStatus(hsaKmtGetClockCounters(nodeId, &clock), "get clock counters");
-        numberLine(writer, "System clock frequency: ", clock.SystemClockFrequencyHz, " Hz\n");
-    } catch (const std::exception& failure) {
-        printError(writer, failure);
-    }
-}
-
 // The UTF-8 form of units[0, count) up to the first zero unit, as one insertion; an unpaired
 // surrogate throws std::range_error before anything is written.
 void printUtf16(ReportWriter& writer, const std::uint16_t* units, std::int32_t count) {
@@ -65,11 +52,7 @@ void printUtf16(ReportWriter& writer, const std::uint16_t* units, std::int32_t c
 }
 }  // namespace
 
-void printNode(ReportWriter& writer, std::uint32_t nodeId) {
-    Section section(writer, "Node " + decimalText(nodeId));
-
-    HsaNodeProperties props{};
-    checkStatus(hsaKmtGetNodeProperties(nodeId, &props), "get node properties");
+void printNodeProperties(ReportWriter& writer, const HsaNodeProperties& props) {
     const std::uint32_t capability = props.Capability.Value;
     const std::uint32_t engineId = props.EngineId.Value;
     const std::uint64_t debug = props.DebugProperties.Value;
@@ -156,14 +139,10 @@ void printNode(ReportWriter& writer, std::uint32_t nodeId) {
     numberLine(writer, "XCCs: ", props.NumXcc);
     hexLine(writer, "KFD GPU ID: 0x", props.KFDGpuID);
     hexLine(writer, "Family ID: 0x", props.FamilyID);
+}
 
-    printClock(writer, nodeId);
-
-    printMemoryBanks(writer, nodeId, static_cast<std::int32_t>(props.NumMemoryBanks));
-    if (props.NumIOLinks != 0) {
-        printIoLinks(writer, nodeId, static_cast<std::int32_t>(props.NumIOLinks));
-    }
-    if (props.NumFComputeCores != 0) {
-        printPerformanceCounters(writer, nodeId);
+void printClock(ReportWriter& writer, std::int32_t status, const HsaClockCounters& clock) {
+    if (!printedFailure(writer, status, callAction(KfdCall::GetClockCounters))) {
+        numberLine(writer, "System clock frequency: ", clock.SystemClockFrequencyHz, " Hz\n");
     }
 }

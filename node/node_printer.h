@@ -1,12 +1,15 @@
-// Node printer: one section per node with its properties, clock and sub-reports.
+// Node printer: the properties of one node and its clock line.
 #pragma once
 
 #include <cstdint>
 
+#include <hsakmt/hsakmt.h>
+
 class ReportWriter;
 
-/// Prints the "Node <id>" section: properties, clock line, memory banks, IO links and
-/// performance counters. A failed clock query becomes an error line; a failed
-/// node-properties query or marketing-name conversion throws (std::runtime_error,
-/// std::range_error) after the level is restored.
-void printNode(ReportWriter& writer, std::uint32_t nodeId);
+/// Prints the node's property lines. Throws std::range_error when the marketing name holds an
+/// unpaired surrogate, before that line is written.
+void printNodeProperties(ReportWriter& writer, const HsaNodeProperties& props);
+
+/// Prints the "System clock frequency" line, or the error line of a failed query.
+void printClock(ReportWriter& writer, std::int32_t status, const HsaClockCounters& clock);

@@ -1,10 +1,12 @@
-// System printer: the "System" section that opens the report.
+// System printer: the lines of the "System" section that opens the report.
 #pragma once
 
-#include <cstdint>
+#include <hsakmt/hsakmt.h>
 
 class ReportWriter;
 
-/// Prints the "System" section and acquires the system properties (held until released).
-/// Returns their node count; throws std::runtime_error when a library call fails.
-std::int32_t printSystem(ReportWriter& writer);
+/// Prints the "HSAKMT Version" line.
+void printVersion(ReportWriter& writer, const HsaVersionInfo& version);
+
+/// Prints the node count and the platform identifiers.
+void printSystemProperties(ReportWriter& writer, const HsaSystemProperties& system);

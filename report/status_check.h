@@ -15,3 +15,9 @@ void checkStatus(std::int32_t status, std::string_view action);
 
 /// Writes one line: "Error" in red bold, ": " and the failure's message. Returns the writer.
 ReportWriter& printError(ReportWriter& writer, const std::exception& failure);
+
+/// For an answer of a guarded query: writes the error line of `notAsked` (why the library was
+/// not asked) when it is not empty, else of checkStatus's failure for `status` and `action`, and
+/// returns true; returns false without writing when the query succeeded.
+bool printedFailure(ReportWriter& writer, std::int32_t status, std::string_view action,
+                    std::string_view notAsked = {});

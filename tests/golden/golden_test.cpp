@@ -31,7 +31,12 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view exporterBinary = KFDTOPO_EXPORT_BINARY;
-constexpr std::string_view floorBinary = KFDTOPO_FLOOR_BINARY;
+// Programs that read the machine through the same reader as kfdtopo, by the name they go by.
+constexpr std::pair<std::string_view, std::string_view> readerPrograms[] = {
+    {"kfdtopo-export", KFDTOPO_EXPORT_BINARY},
+    {"kfdtopo-graph", KFDTOPO_GRAPH_BINARY},
+    {"bench/floor", KFDTOPO_FLOOR_BINARY},
+};
 
 struct GoldenCase {
     std::string tool;  // "kfdtopo", "export" or "merged"
@@ -307,10 +312,10 @@ std::vector<GoldenCase> roundTripCases() {
 
 class RoundTrip : public ::testing::TestWithParam<GoldenCase> {};
 
-// A program that asks the library what kfdtopo asks makes kfdtopo's calls (with their nodes,
-// counts and statuses) first, and no more where kfdtopo completes its report. After a run-level
-// failure it may go on: the exporter past a failed node, the floor past a name kfdtopo cannot
-// print.
+// A program that reads the machine through kfdtopo's reader makes kfdtopo's calls (with their
+// nodes, counts and statuses) first, and no more where kfdtopo completes its report. After a
+// run-level failure it may go on: the exporter past a failed node, the others past a name
+// kfdtopo cannot print.
 void expectKfdtoposCalls(const std::string& program, const std::vector<std::string>& calls,
                          const std::vector<std::string>& kfdtopo, int kfdtopoStatus) {
     ASSERT_FALSE(kfdtopo.empty()) << "the call trace library was not called";
@@ -322,8 +327,8 @@ void expectKfdtoposCalls(const std::string& program, const std::vector<std::stri
 }
 
 // Exported and replayed, a report case prints the same; the export of the export, written to a
-// .gz file, inflates to the same fixture, and the replay reads that file. The exporter and the
-// floor ask the library what kfdtopo asks.
+// .gz file, inflates to the same fixture, and the replay reads that file. The exporter,
+// kfdtopo-graph and the floor ask the library what kfdtopo asks.
 TEST_P(RoundTrip, ExportReplaysTheSameReport) {
     const GoldenCase& golden = GetParam();
     char pattern[] = "/tmp/kfdtopo-export-XXXXXX";
@@ -334,21 +339,22 @@ TEST_P(RoundTrip, ExportReplaysTheSameReport) {
 
     const std::vector<std::string> env = environmentOf(golden);
     const CallTraceFile originalCalls;
-    const CallTraceFile exportCalls;
-    const CallTraceFile floorCalls;
     const ProcessResult original =
         runCase("kfdtopo", golden.topology, {}, originalCalls.environment(env));
-    const ProcessResult first =
-        runCase("export", golden.topology, {}, exportCalls.environment(env));
-    std::vector<std::string> floorEnv{"KFDSIM_TOPOLOGY=" + golden.topology,
-                                      "LD_LIBRARY_PATH=" + std::string(kfdsimDir)};
-    floorEnv.insert(floorEnv.end(), env.begin(), env.end());
-    runProcess(std::string(floorBinary), {}, floorCalls.environment(floorEnv),
-               std::string(testDataDir));
-    expectKfdtoposCalls("kfdtopo-export", exportCalls.calls(), originalCalls.calls(),
-                        original.exitStatus);
-    expectKfdtoposCalls("bench/floor", floorCalls.calls(), originalCalls.calls(),
-                        original.exitStatus);
+    std::vector<std::string> readerEnv{"KFDSIM_TOPOLOGY=" + golden.topology,
+                                       "LD_LIBRARY_PATH=" + std::string(kfdsimDir)};
+    readerEnv.insert(readerEnv.end(), env.begin(), env.end());
+    ProcessResult first;
+    for (const auto& [program, binary] : readerPrograms) {
+        const CallTraceFile calls;
+        const ProcessResult result = runProcess(
+            std::string(binary), {}, calls.environment(readerEnv), std::string(testDataDir));
+        expectKfdtoposCalls(std::string(program), calls.calls(), originalCalls.calls(),
+                            original.exitStatus);
+        if (program == "kfdtopo-export") {
+            first = result;
+        }
+    }
     writeFile(exported, first.out);
     const std::string packed = exported + ".gz";
     const ProcessResult second = runCase("export", exported, {packed}, env);
