@@ -18,6 +18,7 @@
 #include "report/report_writer.h"
 #include "report/status_check.h"
 #include "report/value_format.h"
+#include "text/number_runs.h"
 
 namespace {
 // A counter's fields are copied out byte-wise at the header's offsets: its type may hold a
@@ -99,32 +100,17 @@ CounterGroups counterGroups(const std::vector<HsaCounter>& counters) {
     return groups;
 }
 
-void writeRun(ReportWriter& writer, std::uint64_t first, std::uint64_t last, bool single) {
-    writer << first;
-    if (!single) {
-        writer << " - " << last;
-    }
-}
-
 // "IDs: " and the list cut into runs of successive IDs, in list order.
 void idRunsLine(ReportWriter& writer, const std::vector<std::uint64_t>& ids) {
     writer << "IDs: ";
-    std::uint64_t first = ids.front();
-    std::uint64_t last = first;
-    bool single = true;
-    for (std::size_t i = 1; i < ids.size(); ++i) {
-        if (ids[i] == last + 1) {
-            last = ids[i];
-            single = false;
-            continue;
+    const char* separator = "";
+    for (const auto& [first, last] : numberRuns(ids)) {
+        writer << separator << first;
+        if (last != first) {
+            writer << " - " << last;
         }
-        writeRun(writer, first, last, single);
-        writer << ", ";
-        first = ids[i];
-        last = first;
-        single = true;
+        separator = ", ";
     }
-    writeRun(writer, first, last, single);
     writer << "\n";
 }
 

@@ -14,8 +14,10 @@
 #include <hsakmt/hsakmt.h>
 
 #include "fixture/topology.h"
-#include "report/utf16_text.h"
 #include "report/value_format.h"
+#include "text/hex_text.h"
+#include "text/number_runs.h"
+#include "text/unicode_text.h"
 
 namespace {
 // Reasons to leave a link out, in the order they are checked.
@@ -37,16 +39,13 @@ struct BundleTally {
 using BundleKey = std::tuple<std::size_t, std::size_t, std::uint32_t>;  // first, second, type
 
 std::string productName(const HsaNodeProperties& properties) {
-    std::vector<std::uint16_t> units(std::begin(properties.MarketingName),
-                                     std::end(properties.MarketingName));
-    units.erase(std::find(units.begin(), units.end(), 0), units.end());
-    try {
-        std::string name = utf8FromUtf16(units);
-        if (!name.empty()) {
-            return name;
-        }
-    } catch (const std::range_error&) {
-        // An unpaired surrogate: the CAL name instead.
+    const std::uint16_t* units = properties.MarketingName;
+    const std::uint16_t* end = std::find(units, units + HSA_PUBLIC_NAME_SIZE, 0);
+    // An unpaired surrogate: the CAL name instead.
+    if (std::optional<std::string> name =
+            utf8FromUtf16(units, static_cast<std::size_t>(end - units));
+        name && !name->empty()) {
+        return *name;
     }
     const auto* calName = reinterpret_cast<const char*>(properties.AMDName);
     return std::string(calName, strnlen(calName, sizeof properties.AMDName));
@@ -243,16 +242,11 @@ DeviceGraph buildDeviceGraph(const Topology& machine) {
 
 std::string nodeRuns(const std::vector<std::uint32_t>& nodes) {
     std::string text;
-    for (std::size_t i = 0; i < nodes.size();) {
-        std::size_t end = i;
-        while (end + 1 < nodes.size() && nodes[end + 1] == nodes[end] + 1) {
-            ++end;
+    for (const auto& [first, last] : numberRuns(nodes)) {
+        text += (text.empty() ? "" : ",") + decimalText(first);
+        if (last != first) {
+            text += "-" + decimalText(last);
         }
-        text += (text.empty() ? "" : ",") + decimalText(nodes[i]);
-        if (end > i) {
-            text += "-" + decimalText(nodes[end]);
-        }
-        i = end + 1;
     }
     return text;
 }
@@ -261,15 +255,6 @@ std::string gfxName(std::uint32_t engineId) {
     if ((engineId >> 10) == 0) {
         return "-";
     }
-    constexpr std::string_view hexDigits = "0123456789abcdef";
-    auto hex = [&](std::uint32_t value) {
-        std::string digits;
-        do {
-            digits.insert(digits.begin(), hexDigits[value & 0xF]);
-            value >>= 4;
-        } while (value != 0);
-        return digits;
-    };
-    return "gfx" + decimalText((engineId >> 10) & 0x3F) + hex((engineId >> 16) & 0xFF) +
-           hex((engineId >> 24) & 0xFF);
+    return "gfx" + decimalText((engineId >> 10) & 0x3F) + hexText((engineId >> 16) & 0xFF) +
+           hexText((engineId >> 24) & 0xFF);
 }

@@ -9,6 +9,8 @@
 #include "graph/device_model.h"
 #include "graph/link_types.h"
 #include "report/value_format.h"
+#include "text/hex_text.h"
+#include "text/number_runs.h"
 
 namespace {
 using Row = std::vector<std::string>;
@@ -84,10 +86,9 @@ std::string matrix(const DeviceGraph& graph, std::size_t width) {
     }
     cellWidth = std::max(cellWidth, nameWidth);
     // At least one column per block, however narrow the width.
-    const std::size_t perBlock =
-        width == 0 || width < nameWidth + gap + cellWidth
-            ? (width == 0 ? count : 1)
-            : (width - nameWidth) / (gap + cellWidth);
+    const std::size_t perBlock = width == 0 || width < nameWidth + gap + cellWidth
+                                     ? (width == 0 ? count : 1)
+                                     : (width - nameWidth) / (gap + cellWidth);
     std::string text;
     for (std::size_t from = 0; from < count; from += perBlock) {
         const std::size_t to = std::min(count, from + perBlock);
@@ -136,16 +137,11 @@ std::string legend(const DeviceGraph& graph, std::size_t width) {
 
 std::string deviceRuns(const DeviceGraph& graph, const std::vector<std::size_t>& devices) {
     std::string text;
-    for (std::size_t i = 0; i < devices.size();) {
-        std::size_t end = i;
-        while (end + 1 < devices.size() && devices[end + 1] == devices[end] + 1) {
-            ++end;
+    for (const auto& [first, last] : numberRuns(devices)) {
+        text += (text.empty() ? "" : " ") + graph.devices[first].name;
+        if (last != first) {
+            text += "-" + graph.devices[last].name;
         }
-        text += (text.empty() ? "" : " ") + graph.devices[devices[i]].name;
-        if (end > i) {
-            text += "-" + graph.devices[devices[end]].name;
-        }
-        i = end + 1;
     }
     return text;
 }
@@ -161,19 +157,19 @@ std::string cpuTable(const DeviceGraph& graph) {
 }
 
 std::string gpuTable(const DeviceGraph& graph) {
-    std::vector<Row> rows{{"GPU", "nodes", "CPU", "hive", "PCI", "partitions", "XCCs", "GFX",
-                           "name"}};
+    std::vector<Row> rows{
+        {"GPU", "nodes", "CPU", "hive", "PCI", "partitions", "XCCs", "GFX", "name"}};
     for (const Device& device : graph.devices) {
         if (device.kind != DeviceKind::Gpu) {
             continue;
         }
-        rows.push_back({device.name, nodeRuns(device.nodes),
-                        device.cpu ? graph.devices[*device.cpu].name : "-",
-                        device.hive == 0 ? "-" : decimalText(static_cast<std::int64_t>(device.hive)),
-                        pciLocation(device.domain, device.location),
-                        decimalText(static_cast<std::int64_t>(device.nodes.size())),
-                        decimalText(device.xccs), gfxName(device.engineId),
-                        device.productName.empty() ? "-" : device.productName});
+        rows.push_back(
+            {device.name, nodeRuns(device.nodes),
+             device.cpu ? graph.devices[*device.cpu].name : "-",
+             device.hive == 0 ? "-" : decimalText(static_cast<std::int64_t>(device.hive)),
+             pciLocation(device.domain, device.location),
+             decimalText(static_cast<std::int64_t>(device.nodes.size())), decimalText(device.xccs),
+             gfxName(device.engineId), device.productName.empty() ? "-" : device.productName});
     }
     return rows.size() == 1 ? "" : "\n" + table(rows);
 }
@@ -224,15 +220,7 @@ std::string summaryLine(const DeviceGraph& graph) {
 }
 
 std::string pciLocation(std::uint32_t domain, std::uint32_t location) {
-    std::string prefix;
-    if (domain != 0) {
-        constexpr std::string_view hexDigits = "0123456789abcdef";
-        for (std::uint32_t rest = domain; rest != 0 || prefix.size() < 4; rest >>= 4) {
-            prefix.insert(prefix.begin(), hexDigits[rest & 0xF]);
-        }
-        prefix += ':';
-    }
-    return prefix + locationIdString(location);
+    return (domain == 0 ? "" : hexText(domain, 4) + ":") + locationIdString(location);
 }
 
 std::string matrixText(const DeviceGraph& graph, std::size_t width) {

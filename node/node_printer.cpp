@@ -1,8 +1,11 @@
 // Node printer: the properties of one node, its clock, then its sub-reports.
 #include "node/node_printer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,8 +15,8 @@
 #include "report/report_lines.h"
 #include "report/report_writer.h"
 #include "report/status_check.h"
-#include "report/utf16_text.h"
 #include "report/value_format.h"
+#include "text/unicode_text.h"
 
 namespace {
 constexpr std::array doorbellTypeNames{
@@ -39,16 +42,16 @@ std::string_view byteName(const HSAuint8 (&name)[HSA_PUBLIC_NAME_SIZE]) {
 }
 
 // The UTF-8 form of units[0, count) up to the first zero unit, as one insertion; an unpaired
-// surrogate throws std::range_error before anything is written.
-void printUtf16(ReportWriter& writer, const std::uint16_t* units, std::int32_t count) {
-    std::vector<std::uint16_t> text(units, units + count);
-    for (auto zero = text.begin(); zero != text.end(); ++zero) {
-        if (*zero == 0) {
-            text.erase(zero, text.end());
-            break;
-        }
+// surrogate throws std::range_error, as the standard library's converter does, before anything
+// is written.
+void printUtf16(ReportWriter& writer, const std::uint16_t* units, std::size_t count) {
+    const std::uint16_t* end = std::find(units, units + count, 0);
+    const std::optional<std::string> text =
+        utf8FromUtf16(units, static_cast<std::size_t>(end - units));
+    if (!text) {
+        throw std::range_error("wstring_convert::to_bytes");
     }
-    writer << utf8FromUtf16(text);
+    writer << *text;
 }
 }  // namespace
 

@@ -1,15 +1,7 @@
 // Value formatting helpers shared by the printers.
 #include "report/value_format.h"
 
-namespace {
-constexpr std::string_view hexDigits = "0123456789abcdef";
-
-void appendHex(std::string& text, std::uint64_t value, int digits) {
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
-        text += hexDigits[(value >> shift) & 0xF];
-    }
-}
-}  // namespace
+#include "text/hex_text.h"
 
 std::string valueName(const NameTable& table, std::int32_t value) {
     for (std::size_t i = 0; i < table.size; ++i) {
@@ -31,21 +23,21 @@ std::string uuidName(const UuidNameTable& table, const UuidBytes& bytes) {
         if (i == 4 || i == 6 || i == 8 || i == 10) {
             text += '-';
         }
-        appendHex(text, bytes[i], 2);
+        text += hexText(bytes[i], 2);
     }
     return text + ")";
 }
 
 std::string locationIdString(std::uint32_t location) {
     std::string text;
-    appendHex(text, (location >> 8) & 0xFF, 2);
+    text += hexText((location >> 8) & 0xFF, 2);
     text += ':';
-    appendHex(text, (location >> 3) & 0x1F, 2);
+    text += hexText((location >> 3) & 0x1F, 2);
     text += '.';
-    appendHex(text, location & 0x7, 1);
+    text += hexText(location & 0x7, 1);
     if (location >= 0x10000) {
         text += " [0x";
-        appendHex(text, location, 8);
+        text += hexText(location, 8);
         text += ']';
     }
     return text;

@@ -22,6 +22,7 @@
 #include "sim/sysfs/gpu_apertures.h"
 #include "sim/sysfs/sysfs_properties.h"
 #include "sim/tables/library_tables.h"
+#include "text/hex_text.h"
 
 namespace {
 
@@ -262,11 +263,9 @@ std::optional<GfxVersion> gfxVersion(const NodeFile& file, std::string& name) {
     if (target == 0) {
         return std::nullopt;
     }
-    constexpr std::string_view hex = "0123456789abcdef";
     name = "GFX";
     for (const HSAuint32 part : {decoded.major, decoded.minor, decoded.stepping}) {
-        name += hex[part / 16];
-        name += hex[part % 16];
+        name += hexText(part, 2);
     }
     return decoded;
 }
