@@ -63,8 +63,5 @@ enum class FailedNode {
 /// Statuses are handed on as plain numbers: the library may return codes the enumeration lacks.
 void readTopology(TopologyConsumer& consumer, FailedNode failedNode = FailedNode::EndsRead);
 
-/// A 32-bit count as the library's callers take it: signed, bit 31 makes it negative.
-constexpr std::int32_t signedCount(std::uint32_t count) { return static_cast<std::int32_t>(count); }
-
 /// What kfdtopo could not do when `call` fails ("open KFD", "get node properties", ...).
 std::string_view callAction(KfdCall call);
