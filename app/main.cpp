@@ -4,17 +4,25 @@
 
 #include "app/report_run.h"
 
+namespace {
+enum ExitStatus : int {
+    complete = 0,
+    argumentsGiven = 1,
+    runFailed = 2,  // a library call outside the node reports' guarded steps failed
+};
+}  // namespace
+
 int main(int argc, char** /*argv*/) {
     if (argc != 1) {
         std::cerr << "No arguments expected!\n";
-        return 1;
+        return argumentsGiven;
     }
     try {
         runReport();
     } catch (const std::exception& failure) {
         // cerr is tied to cout: the report so far comes out before the failure.
         std::cerr << failure.what() << "\n";
-        return 2;
+        return runFailed;
     }
-    return 0;
+    return complete;
 }

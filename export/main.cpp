@@ -16,11 +16,14 @@ namespace {
 
 constexpr const char* usage = "Usage: kfdtopo-export [OUTPUT.json[.gz]]\n";
 
-constexpr int writeFailedStatus = 2;
-
-// The capture holds no machine: KFD could not be opened, or its version or system properties
-// could not be read. The fixture still replays that failure.
-constexpr int noMachineStatus = 3;
+enum ExitStatus : int {
+    written = 0,
+    usageStatus = 1,
+    writeFailedStatus = 2,
+    // The capture holds no machine: KFD could not be opened, or its version or system
+    // properties could not be read. The fixture still replays that failure.
+    noMachineStatus = 3,
+};
 
 void writeStandardOutput(const std::string& text) {
     std::cout << text << std::flush;
@@ -60,12 +63,12 @@ bool holdsNoMachine(const Topology& topology) {
 int main(int argc, char** argv) {
     if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
         std::cout << usage;
-        return 0;
+        return written;
     }
     // One optional output path; anything that looks like an option is not taken for one.
     if (argc > 2 || (argc == 2 && (argv[1][0] == '-' || argv[1][0] == '\0'))) {
         std::cerr << usage;
-        return 1;
+        return usageStatus;
     }
     try {
         const Topology topology = captureTopology(FailedNode::Skipped);
@@ -81,7 +84,7 @@ int main(int argc, char** argv) {
                       << " already exists and was kept as it was; the failure's fixture was not"
                          " written (name a new file for it)\n";
         }
-        return noMachine ? noMachineStatus : 0;
+        return noMachine ? noMachineStatus : written;
     } catch (const std::exception& failure) {
         std::cerr << "kfdtopo-export: " << failure.what() << "\n";
         return writeFailedStatus;

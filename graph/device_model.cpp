@@ -15,8 +15,6 @@
 
 #include "fixture/topology.h"
 #include "report/value_format.h"
-#include "text/hex_text.h"
-#include "text/number_runs.h"
 #include "text/unicode_text.h"
 
 namespace {
@@ -240,21 +238,4 @@ DeviceGraph buildDeviceGraph(const Topology& machine) {
     return graph;
 }
 
-std::string nodeRuns(const std::vector<std::uint32_t>& nodes) {
-    std::string text;
-    for (const auto& [first, last] : numberRuns(nodes)) {
-        text += (text.empty() ? "" : ",") + decimalText(first);
-        if (last != first) {
-            text += "-" + decimalText(last);
-        }
-    }
-    return text;
-}
 
-std::string gfxName(std::uint32_t engineId) {
-    if ((engineId >> 10) == 0) {
-        return "-";
-    }
-    return "gfx" + decimalText((engineId >> 10) & 0x3F) + hexText((engineId >> 16) & 0xFF) +
-           hexText((engineId >> 24) & 0xFF);
-}

@@ -76,10 +76,3 @@ struct DeviceGraph {
 /// Folds the library's answers into devices. A link is left out when it starts at another
 /// node than the one listing it, ends where it starts, or ends at a node that does not exist.
 DeviceGraph buildDeviceGraph(const Topology& machine);
-
-/// Node numbers as runs, "2-9" or "0,3,5-7".
-std::string nodeRuns(const std::vector<std::uint32_t>& nodes);
-
-/// The GFX target of an EngineId ("gfx90a": major in decimal, minor and stepping in
-/// hexadecimal), "-" when all three are 0.
-std::string gfxName(std::uint32_t engineId);

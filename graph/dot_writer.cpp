@@ -9,7 +9,7 @@
 
 #include "graph/device_model.h"
 #include "graph/link_types.h"
-#include "graph/matrix_writer.h"
+#include "graph/device_text.h"
 #include "report/value_format.h"
 
 namespace {

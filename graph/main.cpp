@@ -32,9 +32,12 @@ constexpr std::string_view help =
     "  --help           print this help\n"
     "  --version        print the version\n";
 
-constexpr int usageStatus = 1;
-constexpr int libraryStatus = 2;
-constexpr int drawingStatus = 3;
+enum ExitStatus : int {
+    drawn = 0,
+    usageStatus = 1,
+    libraryStatus = 2,
+    drawingStatus = 3,
+};
 
 struct Options {
     bool dot = false;
@@ -105,11 +108,11 @@ void writeFile(const std::string& path, const std::string& text) {
 int main(int argc, char** argv) {
     if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
         std::cout << usage << help;
-        return 0;
+        return drawn;
     }
     if (argc == 2 && std::string_view(argv[1]) == "--version") {
         std::cout << "kfdtopo-graph " << KFDTOPO_VERSION << "\n";
-        return 0;
+        return drawn;
     }
     Options options;
     try {
@@ -130,7 +133,7 @@ int main(int argc, char** argv) {
     }
     if (!options.svg) {
         std::cout << (options.dot ? dotText(graph) : matrixText(graph, options.width));
-        return 0;
+        return drawn;
     }
     try {
         writeFile(*options.svg, renderSvg(dotText(graph)));
@@ -138,5 +141,5 @@ int main(int argc, char** argv) {
         std::cerr << "kfdtopo-graph: " << failure.what() << "\n";
         return drawingStatus;
     }
-    return 0;
+    return drawn;
 }

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "graph/device_model.h"
+#include "graph/device_text.h"
 #include "graph/link_types.h"
 #include "report/value_format.h"
-#include "text/hex_text.h"
 #include "text/number_runs.h"
 
 namespace {
@@ -200,28 +200,8 @@ std::string leftOutLines(const DeviceGraph& graph) {
 }
 }  // namespace
 
-std::string counted(std::size_t count, const std::string& noun) {
-    return decimalText(static_cast<std::int64_t>(count)) + " " + noun + (count == 1 ? "" : "s");
-}
 
-std::string summaryLine(const DeviceGraph& graph) {
-    std::size_t cpus = 0;
-    std::size_t gpus = 0;
-    std::size_t partitions = 0;
-    for (const Device& device : graph.devices) {
-        (device.kind == DeviceKind::Cpu ? cpus : gpus) += 1;
-        partitions += device.kind == DeviceKind::Gpu ? device.nodes.size() : 0;
-    }
-    return counted(graph.nodeCount, "node") + ": " + counted(cpus, "CPU") + ", " +
-           counted(gpus, "GPU") +
-           (partitions == gpus ? "" : " (" + counted(partitions, "partition") + ")") + ", " +
-           counted(graph.hives.size(), "XGMI hive") + "; HSAKMT " +
-           decimalText(graph.versionMajor) + "." + decimalText(graph.versionMinor);
-}
 
-std::string pciLocation(std::uint32_t domain, std::uint32_t location) {
-    return (domain == 0 ? "" : hexText(domain, 4) + ":") + locationIdString(location);
-}
 
 std::string matrixText(const DeviceGraph& graph, std::size_t width) {
     std::string text = summaryLine(graph) + "\n";
