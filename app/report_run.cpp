@@ -5,7 +5,7 @@
 
 #include <hsakmt/hsakmt.h>
 
-#include "app/open_kfd.h"
+#include "advice/open_kfd.h"
 #include "node/node_printer.h"
 #include "node/system_printer.h"
 #include "report/report_writer.h"

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/open_kfd.h"
+#include "advice/open_kfd.h"
 #include "report/status_check.h"
 
 namespace {

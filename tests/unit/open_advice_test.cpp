@@ -1,5 +1,5 @@
 // Open advice: each situation of the machine, built in a temporary directory.
-#include "app/open_advice.h"
+#include "advice/open_advice.h"
 
 #include <cstdlib>
 #include <filesystem>

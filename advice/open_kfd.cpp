@@ -1,5 +1,5 @@
 // Open KFD: the library's open, with what the machine shows when it fails for lack of devices.
-#include "app/open_kfd.h"
+#include "advice/open_kfd.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -7,7 +7,7 @@
 
 #include <hsakmt/hsakmt.h>
 
-#include "app/open_advice.h"
+#include "advice/open_advice.h"
 #include "report/status_check.h"
 
 void openKfd() {

@@ -1,5 +1,5 @@
 // Open advice: why KFD would not open, as far as the machine shows without opening the devices.
-#include "app/open_advice.h"
+#include "advice/open_advice.h"
 
 #include <algorithm>
 #include <cctype>
