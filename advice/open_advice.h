@@ -20,11 +20,12 @@ struct DevicePaths {
 /// The user the devices must serve: name, user ID and every group ID held.
 struct DeviceUser {
     std::string name;
-    uid_t uid = 0;
+    uid_t uid;
     std::vector<gid_t> groups;
 };
 
-/// This process's effective user, its effective group and its supplementary groups.
+/// This process's effective user, its effective group and its supplementary groups; throws
+/// std::system_error when the groups cannot be read.
 DeviceUser currentUser();
 
 /// Two lines, without line ends, on this machine: what it shows and what to do. Without a
