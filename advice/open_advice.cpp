@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
@@ -275,10 +274,10 @@ DeviceUser currentUser() {
     user.uid = geteuid();
     const struct passwd* entry = getpwuid(user.uid);
     user.name = entry != nullptr ? entry->pw_name : std::to_string(user.uid);
-    user.groups.resize(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)));
-    if (getgroups(static_cast<int>(user.groups.size()), user.groups.data()) < 0) {
-        throw std::system_error(errno, std::generic_category(), "getgroups");
-    }
+    // getgroups fails only for a list too short, which the first call rules out.
+    user.groups.resize(static_cast<std::size_t>(getgroups(0, nullptr)));
+    user.groups.resize(static_cast<std::size_t>(
+        getgroups(static_cast<int>(user.groups.size()), user.groups.data())));
     user.groups.push_back(getegid());
     return user;
 }

@@ -24,8 +24,7 @@ struct DeviceUser {
     std::vector<gid_t> groups;
 };
 
-/// This process's effective user, its effective group and its supplementary groups; throws
-/// std::system_error when the groups cannot be read.
+/// This process's effective user, its effective group and its supplementary groups.
 DeviceUser currentUser();
 
 /// Two lines, without line ends, on this machine: what it shows and what to do. Without a

@@ -186,27 +186,29 @@ void expectUserOfId() {
     EXPECT_EQ(std::set<gid_t>(user.groups.begin(), user.groups.end()), groups);
 }
 
-// As this user, and, run by root, as nobody without supplementary groups, whose effective group
-// is then the only one held.
+// As this user and, run by root, as nobody with and without supplementary groups: its
+// effective group must then be added to them.
 TEST(OpenAdviceDefaults, CurrentUserIsTheOneIdPrints) {
     expectUserOfId();
     const struct passwd* nobody = getpwnam("nobody");
     if (geteuid() != 0 || nobody == nullptr) {
         return;
     }
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const bool dropped = setgroups(0, nullptr) == 0 && setgid(nobody->pw_gid) == 0 &&
-                             setuid(nobody->pw_uid) == 0;
-        if (dropped) {
-            expectUserOfId();
+    for (const std::vector<gid_t>& groups : {std::vector<gid_t>{}, std::vector<gid_t>{44, 29}}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const bool dropped = setgroups(groups.size(), groups.data()) == 0 &&
+                                 setgid(nobody->pw_gid) == 0 && setuid(nobody->pw_uid) == 0;
+            if (dropped) {
+                expectUserOfId();
+            }
+            _exit(dropped && !::testing::Test::HasFailure() ? 0 : 1);
         }
-        _exit(dropped && !::testing::Test::HasFailure() ? 0 : 1);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_EQ(status, 0) << "as nobody with " << groups.size() << " supplementary groups";
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(status, 0) << "as nobody";
 }
 
 }  // namespace
