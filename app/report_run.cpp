@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/open_kfd.h"
+#include "advice/open_kfd.h"
 #include "counters/performance_counter_printer.h"
 #include "memory_links/io_link_printer.h"
 #include "memory_links/memory_bank_printer.h"

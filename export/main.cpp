@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/open_advice.h"
+#include "advice/open_advice.h"
 #include "export/output_file.h"
 #include "fixture/json_fixture.h"
 #include "fixture/json_writer.h"

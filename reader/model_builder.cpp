@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "app/open_kfd.h"
+#include "advice/open_kfd.h"
 #include "fixture/input_limits.h"
 #include "fixture/json_fixture.h"
 #include "report/status_check.h"

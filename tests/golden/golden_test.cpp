@@ -19,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/open_advice.h"
+#include "advice/open_advice.h"
 #include "fixture/recent_fields.h"
 #include "tests/support/call_trace_file.h"
 #include "tests/support/paths.h"

@@ -1,350 +1,214 @@
-// Open advice: each situation of the machine, built in a temporary directory.
-#include "app/open_advice.h"
+// Open advice: the situations of tests/data/advice/situations.txt, each built in a temporary
+// directory, and the defaults against this machine.
+#include "advice/open_advice.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
+#include <pwd.h>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/paths.h"
+#include "tests/support/process.h"
+#include "tests/support/text_files.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::string_literals;
-
-constexpr gid_t video = 44;  // fixed by Debian's base-passwd, as are audio and root
-constexpr gid_t audio = 29;
-constexpr uid_t alice = 1000;
-
-// A device file under the test's directory, made in the order listed.
-struct DeviceFile {
-    const char* path;
-    mode_t mode;
-    gid_t group;
-    uid_t owner;
-};
-
-// A text file under the test's directory, such as a sign of a container.
-struct TextFile {
-    const char* path;
-    std::string text;
-};
 
 struct Situation {
-    const char* name;
-    const char* pci;  // "address vendor class" triples; nullptr: no sys/bus/pci/devices at all
-    bool driverLoaded;
-    std::vector<TextFile> texts;
-    std::vector<DeviceFile> files;
-    std::vector<gid_t> userGroups;
-    std::vector<std::string> expected;  // "@" stands for the directory
+    std::string name;
+    std::vector<std::string> rows;  // after the name, in order
 };
 
-// A host bridge (AMD's CPU vendor ID), a GPU and its HDMI audio function.
-constexpr const char* oneGpu =
-    "0000:00:00.0 0x1022 0x060000 0000:c1:00.0 0x1002 0x038000 0000:c1:00.1 0x1002 0x040300";
-// Virtual machine: a host bridge and virtio devices.
-constexpr const char* virtio =
-    "0000:00:00.0 0x8086 0x060000 0000:00:02.0 0x1af4 0x018000 0000:00:03.0 0x1af4 0x020000";
+// Its name, for the test's listing.
+void PrintTo(const Situation& situation, std::ostream* out) { *out << situation.name; }
 
-const std::string noGpuHint =
-    "Without a GPU, \"kfdtopo-replay machine.json\" shows the report of a machine captured by "
-    "kfdtopo-export, as bug reports attach; kfdtopo's source has examples in tests/data/captures.";
-const std::string containerRemedy = "Start it with --device=/dev/kfd --device=/dev/dri.";
+std::vector<Situation> loadSituations() {
+    std::vector<Situation> situations;
+    for (const std::string& row :
+         lines(readFile(std::string(testDataDir) + "/advice/situations.txt"))) {
+        if (row.rfind("situation ", 0) == 0) {
+            situations.push_back({row.substr(row.find(' ') + 1), {}});
+        } else if (!row.empty() && row[0] != '#') {
+            situations.back().rows.push_back(row);
+        }
+    }
+    return situations;
+}
 
-const Situation situations[] = {
-    // Without /dev/kfd: the PCI bus, the driver, the signs of a container.
-    {"NoAmdDeviceOnTheBus",
-     virtio,
-     false,
-     {},
-     {},
-     {alice},
-     {"This machine has no AMD GPU: @/sys/bus/pci/devices holds no display or accelerator "
-      "device of vendor 0x1002, so it has no KFD.",
-      noGpuHint}},
-    {"AmdDevicesThatAreNoGpu",
-     "0000:00:08.1 0x1002 0x0c0330 0000:00:08.3 0x1002 0x040300 0000:00:14.0 0x1022 0x120000 "
-     "0000:00:15.0 0x1002 0x03",
-     true,
-     {},
-     {},
-     {alice},
-     {"This machine has no AMD GPU: @/sys/bus/pci/devices holds no display or accelerator "
-      "device of vendor 0x1002, so it has no KFD.",
-      noGpuHint}},
-    // A container sees the host's bus: without a GPU there, no device option brings one.
-    {"NoAmdGpuUnderADockerenv",
-     virtio,
-     false,
-     {{".dockerenv", ""}},
-     {},
-     {alice},
-     {"This machine has no AMD GPU: @/sys/bus/pci/devices holds no display or accelerator "
-      "device of vendor 0x1002, so it has no KFD.",
-      noGpuHint}},
-    {"GpuWithoutDriver",
-     oneGpu,
-     false,
-     {},
-     {},
-     {alice},
-     {"@/kfd does not exist: the amdgpu driver is not loaded (no @/sys/module/amdgpu), though "
-      "the PCI bus has an AMD GPU at 0000:c1:00.0.",
-      "Load it with \"modprobe amdgpu\" (as root); \"dmesg | grep -i amdgpu\" says why it did "
-      "not load."}},
-    // The host's modules show in a container too: the driver must be loaded there first.
-    {"AcceleratorsWithoutDriverInAContainer",
-     "0000:15:00.0 0x1002 0x120000 0000:35:00.0 0x1002 0x120000 0000:05:00.0 0x1002 0x120000 "
-     "0000:25:00.0 0x1002 0x120000",
-     false,
-     {{".dockerenv", ""}},
-     {},
-     {alice},
-     {"@/kfd does not exist: the amdgpu driver is not loaded (no @/sys/module/amdgpu), though "
-      "the PCI bus has 4 AMD GPUs, the first at 0000:05:00.0.",
-      "Load it with \"modprobe amdgpu\" (as root); \"dmesg | grep -i amdgpu\" says why it did "
-      "not load."}},
-    {"DriverLoadedWithoutKfd",
-     oneGpu,
-     true,
-     {{"proc/1/environ", "HOME=/\0container=\0TERM=linux\0"s},
-      {"proc/self/cgroup",
-       "1:name=systemd:/system.slice/lxcfs.service\n0::/user.slice/"
-       "user-1000.slice/session-2.scope\n"}},
-     {},
-     {alice},
-     {"@/kfd does not exist, though the amdgpu driver is loaded and the PCI bus has an AMD GPU "
-      "at 0000:c1:00.0: the driver did not create it.",
-      "The kernel may lack KFD (CONFIG_HSA_AMD), or this /dev is not the machine's own (a "
-      "chroot): \"dmesg | grep -i kfd\" shows whether KFD started."}},
-    {"DockerContainer",
-     oneGpu,
-     true,
-     {{".dockerenv", ""}, {"proc/self/cgroup", "0::/\n"}},
-     {},
-     {alice},
-     {"@/kfd does not exist and this looks like a container (@/.dockerenv) started without the "
-      "GPU devices.",
-      containerRemedy}},
-    {"KubernetesContainerByItsCgroup",
-     oneGpu,
-     true,
-     {{"proc/self/cgroup", "12:memory:/kubepods/burstable/pod5c1e/0a3f\n0::/\n"}},
-     {},
-     {alice},
-     {"@/kfd does not exist and this looks like a container (kubepods in @/proc/self/cgroup) "
-      "started without the GPU devices.",
-      containerRemedy}},
-    {"SystemdScopeOfAContainer",
-     oneGpu,
-     true,
-     {{"proc/self/cgroup", "0::/system.slice/docker-0a3f.scope\n"}},
-     {},
-     {alice},
-     {"@/kfd does not exist and this looks like a container (docker in @/proc/self/cgroup) "
-      "started without the GPU devices.",
-      containerRemedy}},
-    // A container may not see the bus at all.
-    {"PodmanContainerWithoutBus",
-     nullptr,
-     false,
-     {{"run/.containerenv", ""}},
-     {},
-     {alice},
-     {"@/kfd does not exist and this looks like a container (@/run/.containerenv) started "
-      "without the GPU devices.",
-      containerRemedy}},
-    {"ContainerByInitEnvironmentWithEmptyBus",
-     "",
-     false,
-     {{"proc/1/environ", "HOME=/\0container=lxc\0"s}},
-     {},
-     {alice},
-     {"@/kfd does not exist and this looks like a container (container=lxc in @/proc/1/environ) "
-      "started without the GPU devices.",
-      containerRemedy}},
-    // A chroot without /sys: nothing to tell a GPU by.
-    {"NoBus",
-     nullptr,
-     false,
-     {},
-     {},
-     {alice},
-     {"@/kfd does not exist, and with no devices in @/sys/bus/pci/devices kfdtopo cannot tell "
-      "whether this machine has an AMD GPU.",
-      "Run it where /sys and /dev are the machine's own (not in a chroot) to know more; without "
-      "a GPU, \"kfdtopo-replay machine.json\" replays a captured machine."}},
-    {"EmptyBus",
-     "",
-     true,
-     {},
-     {},
-     {alice},
-     {"@/kfd does not exist, and with no devices in @/sys/bus/pci/devices kfdtopo cannot tell "
-      "whether this machine has an AMD GPU.",
-      "Run it where /sys and /dev are the machine's own (not in a chroot) to know more; without "
-      "a GPU, \"kfdtopo-replay machine.json\" replays a captured machine."}},
-    // With /dev/kfd: who may read and write the device files.
-    {"NotInGroup",
-     oneGpu,
-     true,
-     {},
-     {{"kfd", 0660, video, 0}, {"dri/renderD128", 0660, video, 0}, {"dri/card0", 0600, 0, 0}},
-     {alice},
-     {"User alice cannot read and write @/kfd, @/dri/renderD128 (group video, mode 0660).",
-      "Join with \"usermod -aG video alice\" (as root), then log in again."}},
-    {"GroupRoot",
-     oneGpu,
-     true,
-     {},
-     {{"kfd", 0600, 0, 0}, {"dri/renderD128", 0666, video, 0}},
-     {alice},
-     {"User alice cannot read and write @/kfd (group root, mode 0600).",
-      "Group root means no udev rule gives the device a group: add one, such as "
-      "GROUP=\"render\", MODE=\"0660\", then join that group."}},
-    {"GroupWithoutAccess",
-     oneGpu,
-     true,
-     {},
-     {{"kfd", 0600, video, 0}, {"dri/renderD128", 0666, video, 0}},
-     {alice, video},
-     {"User alice cannot read and write @/kfd (group video, mode 0600).",
-      "Group video lacks read and write: a udev rule must set MODE=\"0660\"."}},
-    {"OwnerBitsForTheOwner",
-     oneGpu,
-     true,
-     {},
-     {{"kfd", 02066, video, alice}, {"dri/renderD128", 0066, video, alice}},
-     {alice, video},
-     {"User alice cannot read and write @/kfd (group video, mode 2066); @/dri/renderD128 (group "
-      "video, mode 0066).",
-      "Group video lacks read and write: a udev rule must set MODE=\"0660\"."}},
-    {"RenderNodesInNameOrderGroupedByKind",
-     oneGpu,
-     true,
-     {},
-     {{"dri/renderD131", 0640, audio, 0},
-      {"dri/renderD130", 0660, audio, 0},
-      {"dri/renderD129", 0660, audio, 0},
-      {"dri/renderD128", 0660, video, 0},
-      {"kfd", 0660, video, 0}},
-     {alice},
-     {"User alice cannot read and write @/kfd, @/dri/renderD128 (group video, mode 0660); "
-      "@/dri/renderD129, @/dri/renderD130 (group audio, mode 0660); @/dri/renderD131 (group "
-      "audio, mode 0640).",
-      "Join with \"usermod -aG video,audio alice\" (as root), then log in again."}},
-    {"EveryRemedy",
-     oneGpu,
-     true,
-     {},
-     {{"kfd", 0600, 0, 0}, {"dri/renderD128", 0660, video, 0}, {"dri/renderD129", 0600, audio, 0}},
-     {alice, audio},
-     {"User alice cannot read and write @/kfd (group root, mode 0600); @/dri/renderD128 (group "
-      "video, mode 0660); @/dri/renderD129 (group audio, mode 0600).",
-      "Group root means no udev rule gives the device a group: add one, such as "
-      "GROUP=\"render\", MODE=\"0660\", then join that group; join with \"usermod -aG video "
-      "alice\" (as root), then log in again; group audio lacks read and write: a udev rule must "
-      "set MODE=\"0660\"."}},
-    {"RenderNodeBlocked",
-     oneGpu,
-     true,
-     {},
-     {{"kfd", 0666, video, 0}, {"dri/renderD128", 0664, video, 0}},
-     {alice},
-     {"User alice cannot read and write @/dri/renderD128 (group video, mode 0664).",
-      "Join with \"usermod -aG video alice\" (as root), then log in again."}},
-    {"NoRenderNodes",
-     oneGpu,
-     true,
-     {},
-     {{"kfd", 0666, 0, 0}, {"dri/card0", 0666, video, 0}},
-     {alice},
-     {"@/dri holds no render nodes (renderD*), which the library needs for every GPU.",
-      "A container needs --device=/dev/dri as well; on a host, \"dmesg | grep -i amdgpu\" "
-      "shows whether the GPUs came up."}},
-    {"AllAccessible",
-     oneGpu,
-     true,
-     {},
-     {{"kfd", 0660, video, 0}, {"dri/renderD128", 0660, video, 0}},
-     {alice, video},
-     {"@/kfd and the render nodes are readable and writable for user alice: the driver "
-      "refused the open.",
-      "The kernel log says why, an unsupported GPU for one: dmesg | grep -i kfd"}},
-};
+// The text with \0 and \n as a NUL and a line end.
+std::string unescaped(const std::string& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool escape = text[i] == '\\' && i + 1 < text.size();
+        bytes += !escape ? text[i] : text[++i] == '0' ? '\0' : '\n';
+    }
+    return bytes;
+}
 
 void writeText(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
 }
 
-void makeFile(const std::string& path, const DeviceFile& file) {
-    writeText(path, "");
-    ASSERT_EQ(chown(path.c_str(), file.owner, file.group), 0) << path;
-    ASSERT_EQ(chmod(path.c_str(), file.mode), 0) << path;
-}
-
-// Each device of the triples as sysfs lists it: a directory named by its address, holding its
-// vendor and class.
-void makePciBus(const fs::path& devices, const char* pci) {
-    fs::create_directories(devices);
-    std::istringstream triples(pci);
-    for (std::string address, vendor, pciClass; triples >> address >> vendor >> pciClass;) {
-        writeText(devices / address / "vendor", vendor + "\n");
-        writeText(devices / address / "class", pciClass + "\n");
-    }
-}
-
 class OpenAdvice : public ::testing::TestWithParam<Situation> {};
 
 TEST_P(OpenAdvice, NamesWhatTheMachineShowsAndWhatToDo) {
-    const Situation& situation = GetParam();
     char pattern[] = "/tmp/open-advice-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string dir = pattern;
-    DevicePaths paths;
-    paths.kfd = dir + "/kfd";
-    paths.dri = dir + "/dri";
-    paths.sys = dir + "/sys";
-    paths.dockerEnv = dir + "/.dockerenv";
-    paths.containerEnv = dir + "/run/.containerenv";
-    paths.initEnviron = dir + "/proc/1/environ";
-    paths.cgroup = dir + "/proc/self/cgroup";
-    fs::create_directory(paths.dri);
-    if (situation.pci != nullptr) {
-        makePciBus(paths.sys + "/bus/pci/devices", situation.pci);
-    }
-    if (situation.driverLoaded) {
-        fs::create_directories(paths.sys + "/module/amdgpu");
-    }
-    for (const TextFile& text : situation.texts) {
-        writeText(dir + "/" + text.path, text.text);
-    }
-    for (const DeviceFile& file : situation.files) {
-        makeFile(dir + "/" + file.path, file);
-    }
-    std::vector<std::string> expected = situation.expected;
-    for (std::string& line : expected) {
-        for (std::size_t at = line.find('@'); at != std::string::npos; at = line.find('@', at)) {
-            line.replace(at, 1, dir);
+    const DevicePaths paths{dir + "/kfd",
+                            dir + "/dri",
+                            dir + "/sys",
+                            dir + "/.dockerenv",
+                            dir + "/run/.containerenv",
+                            dir + "/proc/1/environ",
+                            dir + "/proc/self/cgroup"};
+    DeviceUser user{"alice", 1000, {1000}};
+    std::vector<std::string> expected;
+    for (const std::string& row : GetParam().rows) {
+        std::istringstream words(row);
+        std::string key;
+        std::string path;
+        words >> key;
+        if (key == "pci") {
+            fs::create_directories(paths.sys + "/bus/pci/devices");
+            for (std::string vendor, pciClass; words >> path >> vendor >> pciClass;) {
+                writeText(paths.sys + "/bus/pci/devices/" + path + "/vendor", vendor + "\n");
+                writeText(paths.sys + "/bus/pci/devices/" + path + "/class", pciClass + "\n");
+            }
+        } else if (key == "amdgpu") {
+            fs::create_directories(paths.sys + "/module/amdgpu");
+        } else if (key == "text") {
+            std::string text;
+            std::getline(words >> path >> std::ws, text);
+            writeText(dir + "/" + path, unescaped(text));
+        } else if (key == "device") {
+            mode_t mode = 0;
+            gid_t group = 0;
+            uid_t owner = 0;
+            words >> path >> std::oct >> mode >> std::dec >> group >> owner;
+            writeText(dir + "/" + path, "");
+            ASSERT_EQ(chown((dir + "/" + path).c_str(), owner, group), 0) << row;
+            ASSERT_EQ(chmod((dir + "/" + path).c_str(), mode), 0) << row;
+        } else if (key == "user") {
+            user.groups.clear();
+            words >> user.name >> user.uid;
+            for (gid_t group = 0; words >> group;) {
+                user.groups.push_back(group);
+            }
+        } else {
+            ASSERT_EQ(key, "expect") << row;
+            std::string line = row.substr(key.size() + 1);
+            for (std::size_t at = line.find('@'); at != std::string::npos; at = line.find('@')) {
+                line.replace(at, 1, dir);
+            }
+            expected.push_back(line);
         }
     }
-    EXPECT_EQ(machineAdvice(paths, {"alice", alice, situation.userGroups}), expected);
+    EXPECT_EQ(machineAdvice(paths, user), expected);
     fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Situations, OpenAdvice, ::testing::ValuesIn(situations),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Situations, OpenAdvice, ::testing::ValuesIn(loadSituations()),
+                         [](const auto& situation) { return situation.param.name; });
 
 // This test program runs on kfdsim, which the advice recognises: its failures were replayed from
 // another machine, whatever this one shows.
 TEST(OpenAdvice, NoneWhenTheLibraryIsKfdsim) {
     EXPECT_EQ(openAdvice(DevicePaths{}, currentUser()), std::vector<std::string>{});
 }
+
+// The defaults against this machine. Every Linux machine has the bus, the modules and the
+// process files; the device files are those that the library opens.
+TEST(OpenAdviceDefaults, PathsAreThoseOfThisMachineAndTheLibrary) {
+    const DevicePaths paths;
+    for (const std::string& path :
+         {paths.sys + "/bus/pci/devices", paths.sys + "/module", paths.initEnviron, paths.cgroup}) {
+        EXPECT_TRUE(fs::exists(path)) << path;
+    }
+    const std::string library = readFile(KFDTOPO_HSAKMT_LIBRARY);
+    EXPECT_NE(library.find('\0' + paths.kfd + '\0'), std::string::npos) << paths.kfd;
+    EXPECT_NE(library.find('\0' + paths.dri + "/renderD"), std::string::npos) << paths.dri;
+    // Absolute, or the advice would depend on the working directory.
+    for (const std::string& path : {paths.kfd, paths.dri, paths.sys, paths.dockerEnv,
+                                    paths.containerEnv, paths.initEnviron, paths.cgroup}) {
+        EXPECT_EQ(path.rfind('/', 0), 0u) << path;
+    }
+}
+
+// In a docker container, the advice tells it by /.dockerenv once the bus and driver say nothing.
+TEST(OpenAdviceDefaults, DockerContainerByItsFile) {
+    if (!fs::exists("/.dockerenv")) {
+        GTEST_SKIP() << "not a docker container";
+    }
+    char pattern[] = "/tmp/open-advice-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    DevicePaths paths;
+    paths.kfd = dir + "/kfd";
+    paths.sys = dir + "/sys";
+    writeText(paths.sys + "/bus/pci/devices/0000:c1:00.0/vendor", "0x1002\n");
+    writeText(paths.sys + "/bus/pci/devices/0000:c1:00.0/class", "0x038000\n");
+    fs::create_directories(paths.sys + "/module/amdgpu");
+    const std::vector<std::string> advice = machineAdvice(paths, currentUser());
+    fs::remove_all(dir);
+    EXPECT_EQ(advice.at(0), dir +
+                                "/kfd does not exist and this looks like a container "
+                                "(/.dockerenv) started without the GPU devices.");
+}
+
+std::string idOutput(const std::string& option) {
+    const ProcessResult result = runProcess("/usr/bin/id", {option}, {});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    return result.out.substr(0, result.out.find('\n'));
+}
+
+// The user as id prints it: user ID, name and the group IDs, whatever their order.
+void expectUserOfId() {
+    const DeviceUser user = currentUser();
+    EXPECT_EQ(std::to_string(user.uid), idOutput("-u"));
+    EXPECT_EQ(user.name, idOutput("-un"));
+    std::istringstream ids(idOutput("-G"));
+    std::set<gid_t> groups;
+    for (gid_t group = 0; ids >> group;) {
+        groups.insert(group);
+    }
+    EXPECT_EQ(std::set<gid_t>(user.groups.begin(), user.groups.end()), groups);
+}
+
+// As this user and, run by root, as nobody with and without supplementary groups: its
+// effective group must then be added to them.
+TEST(OpenAdviceDefaults, CurrentUserIsTheOneIdPrints) {
+    expectUserOfId();
+    const struct passwd* nobody = getpwnam("nobody");
+    if (geteuid() != 0 || nobody == nullptr) {
+        return;
+    }
+    for (const std::vector<gid_t>& groups : {std::vector<gid_t>{}, std::vector<gid_t>{44, 29}}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const bool dropped = setgroups(groups.size(), groups.data()) == 0 &&
+                                 setgid(nobody->pw_gid) == 0 && setuid(nobody->pw_uid) == 0;
+            if (dropped) {
+                expectUserOfId();
+            }
+            _exit(dropped && !::testing::Test::HasFailure() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_EQ(status, 0) << "as nobody with " << groups.size() << " supplementary groups";
+    }
+}
+
 }  // namespace

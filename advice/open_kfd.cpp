@@ -1,12 +1,12 @@
 // Open KFD: the open's failure, with what the machine shows when it fails for lack of devices.
-#include "app/open_kfd.h"
+#include "advice/open_kfd.h"
 
 #include <stdexcept>
 #include <string>
 
 #include <hsakmt/hsakmt.h>
 
-#include "app/open_advice.h"
+#include "advice/open_advice.h"
 #include "report/status_check.h"
 
 void checkOpen(std::int32_t status) {

@@ -20,7 +20,7 @@ struct DevicePaths {
 /// The user the devices must serve: name, user ID and every group ID held.
 struct DeviceUser {
     std::string name;
-    uid_t uid = 0;
+    uid_t uid;
     std::vector<gid_t> groups;
 };
 

@@ -1,5 +1,5 @@
 // Open advice: why KFD would not open, as far as the machine shows without opening the devices.
-#include "app/open_advice.h"
+#include "advice/open_advice.h"
 
 #include <algorithm>
 #include <cctype>
@@ -24,9 +24,22 @@ namespace fs = std::filesystem;
 // A device file the user cannot read and write.
 struct BlockedDevice {
     std::string path;
-    gid_t group = 0;
-    mode_t mode = 0;
+    gid_t group;
+    mode_t mode;
 };
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// The texts one after another, `separator` between two.
+std::string joined(const std::vector<std::string>& texts, const std::string& separator) {
+    std::string text;
+    for (const std::string& part : texts) {
+        text += (text.empty() ? "" : separator) + part;
+    }
+    return text;
+}
 
 bool holdsGroup(const DeviceUser& user, gid_t group) {
     return std::find(user.groups.begin(), user.groups.end(), group) != user.groups.end();
@@ -60,7 +73,7 @@ std::vector<std::string> renderNodes(const std::string& dri) {
     std::error_code error;
     for (fs::directory_iterator entry(dri, error); !error && entry != fs::directory_iterator();
          entry.increment(error)) {
-        if (entry->path().filename().string().rfind("renderD", 0) == 0) {
+        if (startsWith(entry->path().filename().string(), "renderD")) {
             nodes.push_back(entry->path().string());
         }
     }
@@ -87,32 +100,23 @@ std::string describeBlocked(const std::vector<BlockedDevice>& blocked) {
     return text;
 }
 
-void appendUnique(std::vector<gid_t>& groups, gid_t group) {
-    if (std::find(groups.begin(), groups.end(), group) == groups.end()) {
-        groups.push_back(group);
+void appendUnique(std::vector<std::string>& names, const std::string& name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) {
+        names.push_back(name);
     }
-}
-
-std::string groupList(const std::vector<gid_t>& groups) {
-    std::string text;
-    for (const gid_t group : groups) {
-        text += (text.empty() ? "" : ",") + groupName(group);
-    }
-    return text;
 }
 
 // What to do about the blocked devices: join their groups, or have udev give them one.
 std::string remedy(const std::vector<BlockedDevice>& blocked, const DeviceUser& user) {
-    std::vector<gid_t> toJoin;
-    std::vector<gid_t> heldWithoutAccess;
+    std::vector<std::string> toJoin;
+    std::vector<std::string> heldWithoutAccess;
     bool rootOwned = false;
     for (const BlockedDevice& device : blocked) {
         if (device.group == 0) {
             rootOwned = true;
-        } else if (holdsGroup(user, device.group)) {
-            appendUnique(heldWithoutAccess, device.group);
         } else {
-            appendUnique(toJoin, device.group);
+            appendUnique(holdsGroup(user, device.group) ? heldWithoutAccess : toJoin,
+                         groupName(device.group));
         }
     }
     std::vector<std::string> steps;
@@ -122,17 +126,14 @@ std::string remedy(const std::vector<BlockedDevice>& blocked, const DeviceUser& 
             "GROUP=\"render\", MODE=\"0660\", then join that group");
     }
     if (!toJoin.empty()) {
-        steps.push_back("join with \"usermod -aG " + groupList(toJoin) + " " + user.name +
+        steps.push_back("join with \"usermod -aG " + joined(toJoin, ",") + " " + user.name +
                         "\" (as root), then log in again");
     }
     if (!heldWithoutAccess.empty()) {
-        steps.push_back("group " + groupList(heldWithoutAccess) +
+        steps.push_back("group " + joined(heldWithoutAccess, ",") +
                         " lacks read and write: a udev rule must set MODE=\"0660\"");
     }
-    std::string text;
-    for (const std::string& step : steps) {
-        text += (text.empty() ? "" : "; ") + step;
-    }
+    std::string text = joined(steps, "; ");
     text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     return text + ".";
 }
@@ -151,7 +152,7 @@ constexpr std::string_view containerVariable = "container=";
 
 // The machine's PCI devices, as sysfs shows them.
 struct PciBus {
-    bool seen = false;                 // some device is listed
+    bool seen;                         // some device is listed
     std::vector<std::string> amdGpus;  // addresses, in name order
 };
 
@@ -165,7 +166,7 @@ std::string firstLine(const fs::path& path) {
 bool isGpuClass(const std::string& pciClass) {
     return pciClass.size() == 8 &&
            std::any_of(std::begin(gpuClasses), std::end(gpuClasses),
-                       [&](std::string_view prefix) { return pciClass.rfind(prefix, 0) == 0; });
+                       [&](std::string_view prefix) { return startsWith(pciClass, prefix); });
 }
 
 PciBus readPciBus(const std::string& devices) {
@@ -176,8 +177,7 @@ PciBus readPciBus(const std::string& devices) {
         entries.push_back(entry->path());
     }
     std::sort(entries.begin(), entries.end());
-    PciBus bus;
-    bus.seen = !entries.empty();
+    PciBus bus{!entries.empty(), {}};
     for (const fs::path& device : entries) {
         if (firstLine(device / "vendor") == amdVendor && isGpuClass(firstLine(device / "class"))) {
             bus.amdGpus.push_back(device.filename().string());
@@ -195,29 +195,9 @@ std::string describeGpus(const std::vector<std::string>& gpus) {
 // A cgroup path component that a container runtime named: the runtime's name, then nothing or
 // a separator (so that lxcfs.service is not lxc).
 bool namesRuntime(std::string_view component, std::string_view runtime) {
-    return component.rfind(runtime, 0) == 0 &&
+    return startsWith(component, runtime) &&
            (component.size() == runtime.size() ||
             std::isalpha(static_cast<unsigned char>(component[runtime.size()])) == 0);
-}
-
-// The runtime that a line of /proc/self/cgroup ("id:controllers:path") names; empty if none.
-std::string_view runtimeInCgroup(std::string_view line) {
-    const std::size_t first = line.find(':');
-    const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
-    if (second == std::string_view::npos) {
-        return {};
-    }
-    std::string_view rest = line.substr(second + 1);
-    while (!rest.empty()) {
-        const std::size_t end = std::min(rest.find('/'), rest.size());
-        for (std::string_view runtime : containerRuntimes) {
-            if (namesRuntime(rest.substr(0, end), runtime)) {
-                return runtime;
-            }
-        }
-        rest.remove_prefix(std::min(end + 1, rest.size()));
-    }
-    return {};
 }
 
 // The first sign that this process runs in a container, as a few words naming it; empty when
@@ -231,15 +211,18 @@ std::string containerSign(const DevicePaths& paths) {
     }
     std::ifstream environ(paths.initEnviron, std::ios::binary);
     for (std::string entry; std::getline(environ, entry, '\0');) {
-        if (entry.rfind(containerVariable, 0) == 0 && entry.size() > containerVariable.size()) {
+        if (startsWith(entry, containerVariable) && entry.size() > containerVariable.size()) {
             return entry + " in " + paths.initEnviron;
         }
     }
+    // Lines "id:controllers:path" split at '/': the first component of a line starts with its
+    // ID, never a runtime's name, and the last runs on with the line end.
     std::ifstream cgroup(paths.cgroup);
-    for (std::string line; std::getline(cgroup, line);) {
-        const std::string_view runtime = runtimeInCgroup(line);
-        if (!runtime.empty()) {
-            return std::string(runtime) + " in " + paths.cgroup;
+    for (std::string component; std::getline(cgroup, component, '/');) {
+        for (std::string_view runtime : containerRuntimes) {
+            if (namesRuntime(component, runtime)) {
+                return std::string(runtime) + " in " + paths.cgroup;
+            }
         }
     }
     return {};
@@ -291,12 +274,10 @@ DeviceUser currentUser() {
     user.uid = geteuid();
     const struct passwd* entry = getpwuid(user.uid);
     user.name = entry != nullptr ? entry->pw_name : std::to_string(user.uid);
-    const int count = getgroups(0, nullptr);
-    if (count > 0) {
-        user.groups.resize(static_cast<std::size_t>(count));
-        const int filled = getgroups(count, user.groups.data());
-        user.groups.resize(static_cast<std::size_t>(std::max(filled, 0)));
-    }
+    // getgroups fails only for a list too short, which the first call rules out.
+    user.groups.resize(static_cast<std::size_t>(getgroups(0, nullptr)));
+    user.groups.resize(static_cast<std::size_t>(
+        getgroups(static_cast<int>(user.groups.size()), user.groups.data())));
     user.groups.push_back(getegid());
     return user;
 }
