@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr const char* usage = "Usage: kfdtopo-export [OUTPUT.json[.gz]]\n";
+constexpr const char* usage = "Usage: kfdtopo-export [OUTPUT.json[.gz] | -]\n";
 
 constexpr int writeFailedStatus = 2;
 
