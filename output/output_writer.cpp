@@ -6,6 +6,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -249,34 +250,35 @@ class TemporaryFile {
 
 // What the symbolic links of a path's last component lead to, that name itself when it is no
 // link, so that the file a link names is replaced and the link stays. The folders on the way
-// are the kernel's to follow.
+// are the kernel's to follow. A descriptor's name ends the way: /dev/stdout leads on to
+// whatever standard output is open on, which is written as it is.
 std::string followLinks(std::string path, const std::string& shown) {
     for (int hop = 0; hop < maxLinkHops; ++hop) {
         struct stat status {};
-        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+        if (namedDescriptor(path) || lstat(path.c_str(), &status) != 0 ||
+            !S_ISLNK(status.st_mode)) {
             return path;
         }
-        std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
+        std::array<char, PATH_MAX> target{};
         const ssize_t length = readlink(path.c_str(), target.data(), target.size());
-        if (length < 0) {
-            failWrite(shown, errno);
+        if (length < 0 || static_cast<std::size_t>(length) == target.size()) {
+            failWrite(shown, length < 0 ? errno : ENAMETOOLONG);
         }
-        target.resize(static_cast<std::size_t>(length));
-        path = target.rfind('/', 0) == 0 ? target : folderOf(path) + target;
+        const std::string next(target.data(), static_cast<std::size_t>(length));
+        path = next.rfind('/', 0) == 0 ? next : folderOf(path) + next;
     }
     failWrite(shown, ELOOP);
 }
 
 // A regular file, or a name where none stands yet, replaced whole.
-bool replaceWhole(const std::string& path, std::string_view text, bool replace,
+bool replaceWhole(const std::string& target, std::string_view text, bool gzip, bool replace,
                   const std::string& shown) {
-    const std::string target = followLinks(path, shown);
     struct stat status {};
     if (!replace && lstat(target.c_str(), &status) == 0) {
         return false;
     }
     TemporaryFile file(target, shown);
-    writeText(file.fd(), text, endsWithGz(path), shown);
+    writeText(file.fd(), text, gzip, shown);
     file.complete(permissionsFor(target));
     return file.moveTo(target, replace);
 }
@@ -286,14 +288,15 @@ bool replaceWhole(const std::string& path, std::string_view text, bool replace,
 bool writeOutput(const std::string& path, std::string_view text, bool replaceFile) {
     const std::string shown = path == "-" ? "standard output" : path;
     const bool gzip = endsWithGz(path);
-    if (const std::optional<int> fd = namedDescriptor(path)) {
+    const std::string target = followLinks(path, shown);
+    if (const std::optional<int> fd = namedDescriptor(target)) {
         // What the program printed before goes first.
         std::cout.flush();
         writeText(*fd, text, gzip, shown);
         return true;
     }
     struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
+    if (stat(target.c_str(), &status) != 0) {
         // Nothing there yet, or a link to nothing: a new file. Any other cause is the answer.
         if (errno != ENOENT) {
             failWrite(shown, errno);
@@ -302,12 +305,12 @@ bool writeOutput(const std::string& path, std::string_view text, bool replaceFil
         failWrite(shown, EISDIR);
     } else if (!S_ISREG(status.st_mode)) {
         // A FIFO or a device: written through, never renamed over or removed.
-        Stream stream(path, shown);
+        Stream stream(target, shown);
         writeText(stream.fd(), text, gzip, shown);
         stream.complete();
         return true;
     }
-    return replaceWhole(path, text, replaceFile, shown);
+    return replaceWhole(target, text, gzip, replaceFile, shown);
 }
 
 void closeStandardOutput() {
