@@ -2,19 +2,18 @@
 #include <algorithm>
 #include <exception>
 #include <iostream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "advice/open_advice.h"
-#include "export/output_file.h"
 #include "fixture/json_fixture.h"
 #include "fixture/json_writer.h"
+#include "output/output_writer.h"
 #include "reader/model_builder.h"
 
 namespace {
 
-constexpr const char* usage = "Usage: kfdtopo-export [OUTPUT.json[.gz]]\n";
+constexpr const char* usage = "Usage: kfdtopo-export [OUTPUT.json[.gz] | -]\n";
 
 enum ExitStatus : int {
     written = 0,
@@ -24,13 +23,6 @@ enum ExitStatus : int {
     // properties could not be read. The fixture still replays that failure.
     noMachineStatus = 3,
 };
-
-void writeStandardOutput(const std::string& text) {
-    std::cout << text << std::flush;
-    if (!std::cout) {
-        throw std::runtime_error("cannot write to standard output");
-    }
-}
 
 // One line on standard error for each call that failed, so that a capture of a machine whose
 // driver refuses is not taken for a good one.
@@ -58,15 +50,15 @@ bool holdsNoMachine(const Topology& topology) {
     });
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
         std::cout << usage;
         return written;
     }
-    // One optional output path; anything that looks like an option is not taken for one.
-    if (argc > 2 || (argc == 2 && (argv[1][0] == '-' || argv[1][0] == '\0'))) {
+    // One optional output path, "-" for standard output; anything else that looks like an
+    // option is not taken for one.
+    const std::string_view path = argc == 2 ? argv[1] : "-";
+    if (argc > 2 || path.empty() || (path[0] == '-' && path != "-")) {
         std::cerr << usage;
         return usageStatus;
     }
@@ -76,11 +68,9 @@ int main(int argc, char** argv) {
         const std::string text = writeJsonFixture(topology);
         // The failures first, so that they are known even when the file cannot be written.
         reportFaults(topology);
-        if (argc == 1) {
-            writeStandardOutput(text);
-        } else if (!writeOutputFile(argv[1], text, !noMachine)) {
+        if (!writeOutput(std::string(path), text, !noMachine)) {
             // A capture that an earlier run left there is worth more than a failure's fixture.
-            std::cerr << "kfdtopo-export: " << argv[1]
+            std::cerr << "kfdtopo-export: " << path
                       << " already exists and was kept as it was; the failure's fixture was not"
                          " written (name a new file for it)\n";
         }
@@ -89,4 +79,16 @@ int main(int argc, char** argv) {
         std::cerr << "kfdtopo-export: " << failure.what() << "\n";
         return writeFailedStatus;
     }
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = run(argc, argv);
+    try {
+        closeStandardOutput();
+    } catch (const std::exception& failure) {
+        std::cerr << "kfdtopo-export: " << failure.what() << "\n";
+        return writeFailedStatus;
+    }
+    return status;
 }

@@ -1,8 +1,5 @@
 // kfdtopo-graph entry point: the machine's devices and links as a matrix, DOT or SVG.
-#include <cerrno>
-#include <cstring>
 #include <exception>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
@@ -13,6 +10,7 @@
 #include "graph/dot_writer.h"
 #include "graph/matrix_writer.h"
 #include "graph/svg_render.h"
+#include "output/output_writer.h"
 #include "reader/model_builder.h"
 #include "reader/topology_reader.h"
 #include "report/status_check.h"
@@ -95,17 +93,7 @@ void requireLinks(const Topology& machine) {
     }
 }
 
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-    }
-}
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
         std::cout << usage << help;
         return drawn;
@@ -131,15 +119,27 @@ int main(int argc, char** argv) {
         std::cerr << failure.what() << "\n";
         return libraryStatus;
     }
-    if (!options.svg) {
-        std::cout << (options.dot ? dotText(graph) : matrixText(graph, options.width));
-        return drawn;
-    }
     try {
-        writeFile(*options.svg, renderSvg(dotText(graph)));
+        if (options.svg) {
+            writeOutput(*options.svg, renderSvg(dotText(graph)), true);
+        } else {
+            writeOutput("-", options.dot ? dotText(graph) : matrixText(graph, options.width), true);
+        }
     } catch (const std::exception& failure) {
         std::cerr << "kfdtopo-graph: " << failure.what() << "\n";
         return drawingStatus;
     }
     return drawn;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = run(argc, argv);
+    try {
+        closeStandardOutput();
+    } catch (const std::exception& failure) {
+        std::cerr << "kfdtopo-graph: " << failure.what() << "\n";
+        return drawingStatus;
+    }
+    return status;
 }
