@@ -22,15 +22,16 @@ Topology readMachine(const std::string& path) {
     return loadTopologySource(path);
 }
 
-void requireMachine(const Topology& topology) {
+void requireMachine(const Topology& topology, const std::string& name) {
     const auto fault =
         std::find_if(topology.faults.begin(), topology.faults.end(), [](const Fault& f) {
             return f.call == KfdCall::OpenKFD || f.call == KfdCall::GetVersion ||
                    f.call == KfdCall::AcquireSystemProperties;
         });
     if (fault != topology.faults.end()) {
-        throw std::runtime_error(std::string(kfdCallName(fault->call)) + " failed with status " +
-                                 std::to_string(fault->status) + ": it holds no machine");
+        throw std::runtime_error(name + ": holds no machine, " +
+                                 std::string(kfdCallName(fault->call)) + " failed with status " +
+                                 std::to_string(fault->status));
     }
 }
 
@@ -53,6 +54,6 @@ Topology readLiveMachine() {
             throw std::runtime_error(message);
         }
     }
-    requireMachine(topology);
+    requireMachine(topology, "this machine");
     return topology;
 }

@@ -13,6 +13,6 @@ Topology readMachine(const std::string& path);
 /// KFD's open failure with its advice lines, or the call that failed.
 Topology readLiveMachine();
 
-/// Throws std::runtime_error naming the call when `topology` records a failure that leaves no
-/// machine: the open, the version or the system properties.
-void requireMachine(const Topology& topology);
+/// Throws std::runtime_error naming `name` and the call when `topology` records a failure that
+/// leaves no machine: the open, the version or the system properties.
+void requireMachine(const Topology& topology, const std::string& name);

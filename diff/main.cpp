@@ -81,13 +81,17 @@ int main(int argc, char** argv) {
         Topology reference;
         try {
             reference = readMachine(arguments.paths[0]);
-            requireMachine(reference);
         } catch (const std::exception& failure) {
             throw std::runtime_error("reference " + std::string(failure.what()));
         }
-        const Topology machine =
-            arguments.paths.size() == 2 ? readMachine(arguments.paths[1]) : readLiveMachine();
-        requireMachine(machine);
+        requireMachine(reference, "reference " + arguments.paths[0]);
+        Topology machine;
+        if (arguments.paths.size() == 2) {
+            machine = readMachine(arguments.paths[1]);
+            requireMachine(machine, arguments.paths[1]);
+        } else {
+            machine = readLiveMachine();
+        }
         const std::vector<std::string> lines =
             diffTopologies(reference, machine, DiffOptions{arguments.allFields});
         for (const std::string& line : lines) {

@@ -585,7 +585,7 @@ std::map<std::uint64_t, std::vector<std::size_t>> hivesOf(const Comparison& c, b
 }
 
 std::string hiveText(const Comparison& c, const std::vector<std::size_t>& hive) {
-    return "in a hive of " + dec(hive.size()) + " with " + anyDevice(c, hive.front()).name;
+    return "the hive of " + anyDevice(c, hive.front()).name + " (" + dec(hive.size()) + " GPUs)";
 }
 
 // Each side's hives of the other side's GPUs: a GPU that left its hive, or joined one, is one
@@ -603,6 +603,17 @@ void compareHiveSide(Comparison& c, bool fromReference) {
         return fromReference ? values(a, b) : values(b, a);
     };
     for (const auto& [id, members] : ours) {
+        // A hive gone whole is one line.
+        const bool gone = std::none_of(members.begin(), members.end(), [&](std::size_t member) {
+            return theirHive.count(member) != 0;
+        });
+        if (gone && members.size() > 1) {
+            if (fromReference) {
+                c.add(members.front(), Section::Hive, std::nullopt, "hive",
+                      values(hiveText(c, members), "none, its GPUs outside any hive"));
+            }
+            continue;
+        }
         std::map<std::uint64_t, std::vector<std::size_t>> split;
         for (const std::size_t member : members) {
             const auto found = theirHive.find(member);
@@ -610,21 +621,26 @@ void compareHiveSide(Comparison& c, bool fromReference) {
                 // Seen from the reference only, so that it is said once.
                 if (fromReference) {
                     c.add(member, Section::Hive, std::nullopt, "hive",
-                          said(hiveText(c, members), "outside any hive"));
+                          said("in " + hiveText(c, members), "outside any hive"));
                 }
             } else {
                 split[found->second].push_back(member);
             }
         }
         if (split.size() > 1) {
-            std::string groups;
+            std::vector<std::vector<std::size_t>> parts;
             for (const auto& [theirId, part] : split) {
-                groups += (groups.empty() ? "" : " | ") + dec(part.size()) + " with " +
-                          anyDevice(c, part.front()).name;
+                parts.push_back(part);
+            }
+            std::sort(parts.begin(), parts.end());
+            std::string groups;
+            for (const std::vector<std::size_t>& part : parts) {
+                groups += (groups.empty() ? "" : " | ") + hiveText(c, part);
             }
             c.add(members.front(), Section::Hive, std::nullopt,
                   fromReference ? "hive split" : "hives merged",
-                  said(hiveText(c, members), "in " + dec(split.size()) + " hives: " + groups));
+                  said("in " + hiveText(c, members),
+                       "in " + dec(split.size()) + " hives: " + groups));
         }
     }
     if (!fromReference) {
@@ -640,7 +656,7 @@ void compareHiveSide(Comparison& c, bool fromReference) {
         for (const std::size_t member : members) {
             if (ourHive.count(member) == 0) {
                 c.add(member, Section::Hive, std::nullopt, "hive",
-                      values("outside any hive", hiveText(c, members)));
+                      values("outside any hive", "in " + hiveText(c, members)));
             }
         }
     }
