@@ -5,7 +5,7 @@
 # does, once the node is repaired.
 #
 # Settings, from the environment or from /etc/default/kfdtopo-healthcheck:
-#   KFDTOPO_REFERENCE  the reference fixture (default /etc/kfdtopo/reference.json.gz)
+#   KFDTOPO_REFERENCE  the reference fixture (default /etc/kfdtopo/ref.json.gz)
 #   KFDTOPO_DIFF       the command that compares (default kfdtopo-diff, beside this script
 #                      when installed); the reference is its last argument
 #   KFDTOPO_NODE       the node's Slurm name (default SLURMD_NODENAME, else the short host name)
@@ -20,7 +20,7 @@ PATH=$PATH:/usr/sbin:/usr/bin:/sbin:/bin
 here=$(dirname "$(readlink -f "$0")")
 default_diff=kfdtopo-diff
 [ ! -x "$here/../../bin/kfdtopo-diff" ] || default_diff=$here/../../bin/kfdtopo-diff
-reference=${KFDTOPO_REFERENCE:-/etc/kfdtopo/reference.json.gz}
+reference=${KFDTOPO_REFERENCE:-/etc/kfdtopo/ref.json.gz}
 node=${KFDTOPO_NODE:-${SLURMD_NODENAME:-$(hostname -s)}}
 # Slurm keeps a reason short; the first findings say which device and field.
 longest=200
