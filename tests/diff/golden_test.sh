@@ -16,17 +16,20 @@ for base in mi210-x8-2socket mi308x-cpx; do
 done
 
 # A machine: "path:FILE" (in tests/data), "tree:NAME" (a capture), "export:NAME" (its whole
-# export), "NAME" (the lean export) or "NAME+EDIT+EDIT..." (planted in the lean export).
+# export), "NAME" (the lean export) or "NAME+EDIT+EDIT..." (planted in the lean export, each
+# planted once, all of them by one run of plant.py).
+: >"$work/batch"
 machine() {
-    local name=$1 out=$2
+    local name=$1
     case "$name" in
         path:*) echo "${name#path:}" ;;
         tree:*) echo "captures/${name#tree:}" ;;
         export:*) echo "$work/${name#export:}.full.json" ;;
         *+*)
-            local edits
+            local out edits
+            out=$work/planted-$(printf '%s' "$name" | md5sum | cut -c1-12).json
             IFS=+ read -ra edits <<<"${name#*+}"
-            python3 "$plant" "$work/${name%%+*}.json" "$out" "${edits[@]}"
+            echo "$work/${name%%+*}.json $out ${edits[*]}" >>"$work/batch"
             echo "$out"
             ;;
         *) echo "$work/$name.json" ;;
@@ -34,14 +37,26 @@ machine() {
 }
 
 cd "$data"
-failed=0 count=0
+rows=()
 while read -r line; do
     line=${line%%#*}
     read -ra words <<<"$line"
-    [ "${#words[@]}" -ge 4 ] || continue
+    [ "${#words[@]}" -lt 4 ] || rows+=("$line")
+done <diff/cases.txt
+# The machines first, planted all at once.
+for row in "${rows[@]}"; do
+    read -ra words <<<"$row"
+    machine "${words[2]}" >/dev/null
+    machine "${words[3]}" >/dev/null
+done
+python3 "$plant" --batch "$work/batch"
+
+failed=0 count=0
+for row in "${rows[@]}"; do
+    read -ra words <<<"$row"
     name=${words[0]} status=${words[1]}
-    reference=$(machine "${words[2]}" "$work/reference.json")
-    machine=$(machine "${words[3]}" "$work/machine.json")
+    reference=$(machine "${words[2]}")
+    machine=$(machine "${words[3]}")
     got=0
     "$bin/kfdtopo-diff" "${words[@]:4}" "$reference" "$machine" >"$work/out" 2>"$work/err" || got=$?
     count=$((count + 1))
@@ -61,7 +76,7 @@ while read -r line; do
         cat "$work/err"
         failed=$((failed + 1))
     fi
-done <diff/cases.txt
+done
 [ "$count" -gt 0 ] || { echo "no cases in diff/cases.txt"; exit 1; }
 [ "$failed" -eq 0 ] || { echo "$failed of $count cases failed"; exit 1; }
 echo "$count kfdtopo-diff cases pass"

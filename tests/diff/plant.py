@@ -4,6 +4,7 @@ by each EDIT in turn. Devices are named as kfdtopo-diff names them: a GPU by its
 hex ("0a"), a partition by bus and function ("0a.1"), a CPU node by "cpu" and its order.
 
     plant.py INPUT OUTPUT [EDIT...]
+    plant.py --batch FILE      the same for each line "INPUT OUTPUT [EDIT...]" of FILE
 
     lean                       keeps each node's first two counter blocks, four counters each
     identities:N               other UniqueID, KFDGpuID, HiveID, DrmRenderMinor and MMIO remap
@@ -157,13 +158,25 @@ edits = {
     "drop-block": drop_block,
 }
 
-if len(sys.argv) < 3:
+def plant(topology, output, edit_list):
+    for edit in edit_list:
+        name, *arguments = edit.split(":")
+        if name not in edits:
+            sys.exit(f"plant.py: unknown edit {edit}")
+        edits[name](topology, *arguments)
+    with open(output, "w") as f:
+        json.dump(topology, f)
+
+
+if len(sys.argv) == 3 and sys.argv[1] == "--batch":
+    loaded = {}
+    with open(sys.argv[2]) as batch:
+        for line in batch:
+            source, output, *edit_list = line.split()
+            if source not in loaded:
+                loaded[source] = json.dumps(load(source))
+            plant(json.loads(loaded[source]), output, edit_list)
+elif len(sys.argv) >= 3:
+    plant(load(sys.argv[1]), sys.argv[2], sys.argv[3:])
+else:
     sys.exit(__doc__)
-topology = load(sys.argv[1])
-for edit in sys.argv[3:]:
-    name, *arguments = edit.split(":")
-    if name not in edits:
-        sys.exit(f"plant.py: unknown edit {edit}")
-    edits[name](topology, *arguments)
-with open(sys.argv[2], "w") as f:
-    json.dump(topology, f)
