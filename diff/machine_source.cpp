@@ -8,6 +8,7 @@
 #include <hsakmt/hsakmt.h>
 
 #include "app/open_advice.h"
+#include "export/fixture_origin.h"
 #include "export/topology_capture.h"
 #include "fixture/fixture_error.h"
 #include "fixture/json_fixture.h"
@@ -55,5 +56,6 @@ Topology readLiveMachine() {
         }
     }
     requireMachine(topology, "this machine");
+    topology.origin = machineOrigin();
     return topology;
 }

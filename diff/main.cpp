@@ -8,6 +8,7 @@
 
 #include "diff/machine_source.h"
 #include "diff/topology_diff.h"
+#include "fixture/json_fixture.h"
 #include "fixture/topology.h"
 
 namespace {
@@ -59,6 +60,14 @@ Arguments parseArguments(int argc, char** argv) {
     return arguments;
 }
 
+// A fixture of a newer format is compared on what this one knows of it.
+void warnIgnoredKeys(const Topology& topology, const std::string& path) {
+    const std::string warning = ignoredKeysWarning(topology, path);
+    if (!warning.empty()) {
+        std::cerr << "kfdtopo-diff: " << warning << "\n";
+    }
+}
+
 std::string counted(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " difference" : " differences");
 }
@@ -84,10 +93,12 @@ int main(int argc, char** argv) {
         } catch (const std::exception& failure) {
             throw std::runtime_error("reference " + std::string(failure.what()));
         }
+        warnIgnoredKeys(reference, arguments.paths[0]);
         requireMachine(reference, "reference " + arguments.paths[0]);
         Topology machine;
         if (arguments.paths.size() == 2) {
             machine = readMachine(arguments.paths[1]);
+            warnIgnoredKeys(machine, arguments.paths[1]);
             requireMachine(machine, arguments.paths[1]);
         } else {
             machine = readLiveMachine();

@@ -96,8 +96,8 @@ constexpr std::array<PropertyField, 48> propertyFields{{
     {"MaxEngineClockMhzFCompute",  [](const HsaNodeProperties& p) { return dec(p.MaxEngineClockMhzFCompute); }, ""},
     {"MaxEngineClockMhzCCompute",  [](const HsaNodeProperties& p) { return dec(p.MaxEngineClockMhzCCompute); }, ""},
     {"DrmRenderMinor",             [](const HsaNodeProperties& p) { return dec(static_cast<std::uint32_t>(p.DrmRenderMinor)); }, identity},
-    {"MarketingName",              marketingName, ""},
-    {"AMDName",                    amdName, ""},
+    {"MarketingName",              [](const HsaNodeProperties& p) { return "\"" + marketingName(p) + "\""; }, ""},
+    {"AMDName",                    [](const HsaNodeProperties& p) { return "\"" + amdName(p) + "\""; }, ""},
     {"uCodeEngineVersions.uCodeSDMA", [](const HsaNodeProperties& p) { return dec(p.uCodeEngineVersions.uCodeSDMA); }, ""},
     {"uCodeEngineVersions.uCodeRes",  [](const HsaNodeProperties& p) { return dec(p.uCodeEngineVersions.uCodeRes); }, ""},
     {"uCodeEngineVersions.Reserved",  [](const HsaNodeProperties& p) { return hex(p.uCodeEngineVersions.Reserved); }, ""},
@@ -687,6 +687,20 @@ void compareSystem(Comparison& c) {
         if (ours != theirs) {
             c.findings.push_back({0, Section::Presence, std::nullopt, "system " + std::string(name),
                                   values(dec(ours), dec(theirs))});
+        }
+    }
+    // The software that answered, where both captures say: it explains other differences.
+    if (c.reference.origin && c.machine.origin) {
+        for (const auto& [name, field] : {std::pair{"driver", &FixtureOrigin::driver},
+                                          std::pair{"library", &FixtureOrigin::library}}) {
+            const std::string& ours = *c.reference.origin.*field;
+            const std::string& theirs = *c.machine.origin.*field;
+            if (ours != theirs) {
+                c.findings.push_back({0, Section::Presence, std::nullopt,
+                                      "system origin " + std::string(name),
+                                      values(ours.empty() ? "none" : oneLine(ours),
+                                             theirs.empty() ? "none" : oneLine(theirs))});
+            }
         }
     }
     // Failed queries, by the call and the node's name.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/open_advice.h"
+#include "export/fixture_origin.h"
 #include "export/output_file.h"
 #include "export/topology_capture.h"
 #include "fixture/json_fixture.h"
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        const Topology topology = captureTopology();
+        Topology topology = captureTopology();
+        topology.origin = machineOrigin();
         const bool noMachine = holdsNoMachine(topology);
         const std::string text = writeJsonFixture(topology);
         // The failures first, so that they are known even when the file cannot be written.
