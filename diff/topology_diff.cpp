@@ -504,6 +504,41 @@ void addOneSided(Comparison& c, std::vector<std::pair<LinkKey, std::size_t>> bun
     }
 }
 
+// Links between two devices that are all of another type now.
+struct Retyped {
+    std::size_t low = 0;
+    std::size_t high = 0;
+    std::string change;  // "reference XGMI, machine PCIe"
+};
+
+// Type changes as few lines as possible: the device that most of one change share names its
+// peers in one line, as a GPU whose XGMI links all became PCIe.
+void addRetyped(Comparison& c, std::vector<Retyped> retyped) {
+    while (!retyped.empty()) {
+        std::map<std::pair<std::size_t, std::string>, std::size_t> shared;
+        for (const Retyped& r : retyped) {
+            ++shared[{r.low, r.change}];
+            ++shared[{r.high, r.change}];
+        }
+        const auto most =
+            std::max_element(shared.begin(), shared.end(),
+                             [](const auto& a, const auto& b) { return a.second < b.second; });
+        const auto [owner, change] = most->first;
+        std::string peers;
+        auto kept = retyped.begin();
+        for (const Retyped& r : retyped) {
+            if (r.change == change && (r.low == owner || r.high == owner)) {
+                peers += (peers.empty() ? "" : ", ") +
+                         anyDevice(c, r.low == owner ? r.high : r.low).name;
+            } else {
+                *kept++ = r;
+            }
+        }
+        retyped.erase(kept, retyped.end());
+        c.add(owner, Section::Links, std::nullopt, "links with " + peers + " IoLinkType", change);
+    }
+}
+
 void compareLinks(Comparison& c) {
     const auto ours = tallyLinks(c.reference, c.referenceDevices, c.matchOfReference, c.matches);
     const auto theirs = tallyLinks(c.machine, c.machineDevices, c.matchOfMachine, c.matches);
@@ -524,6 +559,7 @@ void compareLinks(Comparison& c) {
     };
     std::vector<std::pair<LinkKey, std::size_t>> missing;
     std::vector<std::pair<LinkKey, std::size_t>> extra;
+    std::vector<Retyped> retyped;
     for (const auto& [key, tally] : ours) {
         const auto [low, high, type] = key;
         const auto found = theirs.find(key);
@@ -531,9 +567,8 @@ void compareLinks(Comparison& c) {
             const auto otherTypes = types(theirs, low, high);
             // One type for another between the same devices: the type changed.
             if (otherTypes.size() == 1 && types(ours, low, high).size() == 1) {
-                c.add(low, Section::Links, std::nullopt,
-                      "links " + peerText(c, low, high) + " IoLinkType",
-                      values(linkTypeName(type), linkTypeName(otherTypes.front())));
+                retyped.push_back(
+                    {low, high, values(linkTypeName(type), linkTypeName(otherTypes.front()))});
             } else {
                 missing.emplace_back(key, tally.count);
             }
@@ -561,6 +596,7 @@ void compareLinks(Comparison& c) {
             extra.emplace_back(key, tally.count);
         }
     }
+    addRetyped(c, retyped);
     addOneSided(c, missing, true);
     addOneSided(c, extra, false);
 }
