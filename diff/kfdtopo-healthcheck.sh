@@ -25,8 +25,12 @@ node=${KFDTOPO_NODE:-${SLURMD_NODENAME:-$(hostname -s)}}
 # Slurm keeps a reason short; the first findings say which device and field.
 longest=200
 
-output=$(${KFDTOPO_DIFF:-$default_diff} "$reference" 2>&1)
+# The differences come on standard output, trouble on standard error.
+errors=$(mktemp) || exit 1
+output=$(${KFDTOPO_DIFF:-$default_diff} "$reference" 2>"$errors")
 status=$?
+trouble=$(head -n 1 "$errors" | sed "s/^kfdtopo-diff: //")
+rm -f "$errors"
 case $status in
     0) exit 0 ;;
     1)
@@ -34,7 +38,7 @@ case $status in
         first=$(printf '%s\n' "$output" | sed '$d' | head -n 2 | paste -sd ';' - | sed 's/;/; /g')
         reason="kfdtopo-diff: $first ($count)"
         ;;
-    *) reason="kfdtopo-diff failed ($status): $(printf '%s\n' "$output" | head -n 1)" ;;
+    *) reason="kfdtopo-diff failed ($status): $trouble" ;;
 esac
 if [ "${#reason}" -gt "$longest" ]; then
     reason=$(printf '%s' "$reason" | cut -c "1-$((longest - 3))")...
