@@ -18,7 +18,7 @@
 Topology readMachine(const std::string& path) {
     // An empty name would be kfdsim's built-in machine.
     if (path.empty()) {
-        throw FixtureError("an empty name names no fixture or tree");
+        throw FixtureError("\"\": an empty name, of no fixture or tree");
     }
     return loadTopologySource(path);
 }
