@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "advice/open_advice.h"
+#include "export/fixture_origin.h"
 #include "fixture/json_fixture.h"
 #include "fixture/json_writer.h"
 #include "output/output_writer.h"
@@ -63,7 +64,8 @@ int run(int argc, char** argv) {
         return usageStatus;
     }
     try {
-        const Topology topology = captureTopology(FailedNode::Skipped);
+        Topology topology = captureTopology(FailedNode::Skipped);
+        topology.origin = machineOrigin();
         const bool noMachine = holdsNoMachine(topology);
         const std::string text = writeJsonFixture(topology);
         // The failures first, so that they are known even when the file cannot be written.

@@ -3,7 +3,8 @@
 # each of 13 nodes replays its own machine, twelve that differ only in device identities and
 # node07 with another SDMA firmware. Unfiltered, every node's report stands alone; through the
 # README's script they fold into two groups, node07 alone. The script keeps kfdtopo's failure
-# status, and clush and pdsh pass it on.
+# status, and clush and pdsh pass it on. On a busy machine clush writes its progress counter
+# on standard error too, before the line naming a failed node.
 # Usage: cluster_test.sh <bin dir> <fixture> <fixture that makes kfdtopo fail> <README.md>
 set -euo pipefail
 bin=$1 fixture=$2 failing=$3 readme=$4

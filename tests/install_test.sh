@@ -16,7 +16,7 @@ fail() {
 }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for program in kfdtopo kfdtopo-export kfdtopo-replay kfdtopo-graph; do
+for program in kfdtopo kfdtopo-export kfdtopo-replay kfdtopo-graph kfdtopo-diff; do
     test -x "$prefix/bin/$program" || fail "bin/$program not installed"
     gzip -t "$prefix/share/man/man1/$program.1.gz" || fail "man page of $program not installed"
 done
@@ -48,6 +48,9 @@ replay "$prefix/bin/kfdtopo-replay" export.json >"$prefix/out"
 cmp "$prefix/out" "$data/captures/vega10-mi25.out" || fail "the export's replay differs"
 replay "$prefix/bin/kfdtopo-replay" data/vega10-mi25 kfdtopo-graph >"$prefix/out"
 cmp "$prefix/out" "$data/graph/vega10-mi25.matrix" || fail "kfdtopo-graph's replay differs"
+replay "$prefix/bin/kfdtopo-replay" data/vega10-mi25 kfdtopo-diff export.json >"$prefix/out"
+[ "$(cat "$prefix/out")" = "0 differences" ] || fail "kfdtopo-diff's replay differs: $(cat "$prefix/out")"
+test -x "$prefix/lib/kfdtopo/kfdtopo-healthcheck" || fail "lib/kfdtopo/kfdtopo-healthcheck not installed"
 
 status=0
 replay "$prefix/bin/kfdtopo-replay" data/missing.json >"$prefix/out" 2>"$prefix/err" || status=$?
