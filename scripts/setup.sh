@@ -163,7 +163,8 @@ carried_library() {
     if [ "$reached" = yes ]; then
         report_newer
     else
-        log "Debian's source indexes not reached (log: $deps/apt.log); no look for a newer $source_package"
+        rm -f "$deps/newer"
+        log "Debian's source indexes not reached (log: $deps/apt.log), so not looking for a newer $source_package"
     fi
     if [ -e "$out/lib/libhsakmt.so.1" ] &&
         [ "$(cat "$out/source" 2>/dev/null)" = "$pin_tarball SHA256:$pin_sha256" ]; then
