@@ -4,7 +4,7 @@
 # leaves the recent node fields zero.
 #
 # By default that is the library the project carries, which scripts/setup.sh builds from the
-# newest rocr-runtime source of Debian testing into build/deps/hsakmt. It goes to a directory
+# rocr-runtime tarball pinned in scripts/hsakmt.pin into build/deps/hsakmt. It goes to a directory
 # of its own, lib/kfdtopo/hsakmt/ of the build tree and of an installation, never where the loader
 # looks by default, and the executables find it there through their run path. HSAKMT_ROOT
 # names another installation instead (a distribution's: -DHSAKMT_ROOT=/usr); the executables
@@ -16,7 +16,8 @@
 #   HSAKMT_CHOSEN       the chosen library file, HSAKMT_INCLUDE_DIR its include directory
 #   HSAKMT_LIBRARY      the file the executables load: the chosen one or its copy
 #   HSAKMT_CARRIED      the carried library file, when it is the one chosen; else "none"
-#   HSAKMT_GENERATION   6.4 when the header has the records of 6.4, else 6.2
+#   HSAKMT_GENERATION   6.4 when the header has the records of 6.4, 6.2 when it has not, "newer"
+#                       when it has records newer than the carried library's
 #   HSAKMT_RUNPATH      the executables' run path
 #   kfdtopo_link_hsakmt(target)  links the reader and the library, and sets that run path
 
@@ -25,6 +26,15 @@ set(HSAKMT_ROOT "" CACHE PATH
 
 set(_hsakmt_recent_fields NumXcc KFDGpuID FamilyID UniqueID DebugProperties)
 set(_hsakmt_carried_prefix "${PROJECT_SOURCE_DIR}/build/deps/hsakmt")
+# Fields that libhsakmt grew after the carried version: a header with one is newer, and untested.
+set(_hsakmt_newer_fields Capability2)
+
+# The pin: the carried library's version, tarball and SHA-256.
+file(STRINGS "${PROJECT_SOURCE_DIR}/scripts/hsakmt.pin" _hsakmt_pin REGEX "^[a-z0-9]+=")
+foreach(line IN LISTS _hsakmt_pin)
+    string(REGEX MATCH "^([a-z0-9]+)=(.*)$" _ "${line}")
+    set(_hsakmt_pin_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+endforeach()
 
 # Sets <out_var> to those of <fields> that the header's HsaNodeProperties lacks.
 function(_hsakmt_missing_fields header fields out_var)
@@ -62,8 +72,8 @@ else()
     set(_hsakmt_library "${_hsakmt_carried_prefix}/lib/libhsakmt.so.1")
     if(NOT EXISTS "${_hsakmt_library}")
         message(FATAL_ERROR "The libhsakmt that kfdtopo carries is not built: run "
-            "scripts/setup.sh, which builds it from Debian testing's rocr-runtime source into "
-            "build/deps/hsakmt. Or name another installation with -DHSAKMT_ROOT=DIR "
+            "scripts/setup.sh, which builds the pinned ${_hsakmt_pin_tarball} "
+            "(scripts/hsakmt.pin) into build/deps/hsakmt. Or name another installation with -DHSAKMT_ROOT=DIR "
             "(DIR/lib/libhsakmt.so.1 and DIR/include/hsakmt/hsakmt.h).")
     endif()
 endif()
@@ -80,7 +90,14 @@ if(_hsakmt_missing)
         "Family ID 0x0. Use the carried library (leave HSAKMT_ROOT unset) or a libhsakmt 6.x.")
 endif()
 _hsakmt_missing_fields("${_hsakmt_header}" "NumNeuralCores;OverrideEngineId" _hsakmt_missing)
-if(_hsakmt_missing)
+_hsakmt_missing_fields("${_hsakmt_header}" "${_hsakmt_newer_fields}" _hsakmt_absent)
+if(NOT _hsakmt_absent STREQUAL _hsakmt_newer_fields)
+    set(HSAKMT_GENERATION newer)
+    list(REMOVE_ITEM _hsakmt_newer_fields ${_hsakmt_absent})
+    string(REPLACE ";" ", " _hsakmt_newer_fields "${_hsakmt_newer_fields}")
+    string(CONCAT _hsakmt_wrong " (newer than the carried ${_hsakmt_pin_version}, its node "
+        "record has ${_hsakmt_newer_fields}: untested, its report may differ from what the tests expect)")
+elseif(_hsakmt_missing)
     set(HSAKMT_GENERATION 6.2)
     string(CONCAT _hsakmt_wrong " (older than the carried 6.4, it is known to get wrong: GFX 9.5 "
         "(gfx950, MI350X and MI355X), whose VGPR size per CU it gives as 262144 B instead of "
@@ -102,12 +119,17 @@ if(HSAKMT_ROOT)
         "HSAKMT_ROOT and loaded from there${_hsakmt_wrong}")
 else()
     file(STRINGS "${_hsakmt_carried_prefix}/source" _hsakmt_source LIMIT_COUNT 1)
+    if(NOT _hsakmt_source STREQUAL "${_hsakmt_pin_tarball} SHA256:${_hsakmt_pin_sha256}")
+        message(FATAL_ERROR "build/deps/hsakmt was built from ${_hsakmt_source}, not from the "
+            "pinned ${_hsakmt_pin_tarball} (scripts/hsakmt.pin): run scripts/setup.sh.")
+    endif()
     string(REGEX REPLACE " .*" "" _hsakmt_source "${_hsakmt_source}")
     set(HSAKMT_CARRIED "${_hsakmt_library}")
     set(HSAKMT_LIBRARY "${CMAKE_BINARY_DIR}/lib/kfdtopo/hsakmt/libhsakmt.so.1")
     set(HSAKMT_RUNPATH "$ORIGIN/../lib/kfdtopo/hsakmt:$ORIGIN/../lib")
-    message(STATUS "libhsakmt: the carried one, built from ${_hsakmt_source} into "
-        "${_hsakmt_carried_prefix}, loaded from lib/kfdtopo/hsakmt/")
+    message(STATUS "libhsakmt: the carried ${_hsakmt_pin_version}, built from the pinned "
+        "${_hsakmt_source} into ${_hsakmt_carried_prefix}, loaded from lib/kfdtopo/hsakmt/"
+        "${_hsakmt_wrong}")
     add_custom_command(OUTPUT "${HSAKMT_LIBRARY}"
         COMMAND ${CMAKE_COMMAND} -E copy "${_hsakmt_library}" "${HSAKMT_LIBRARY}"
         DEPENDS "${_hsakmt_library}"

@@ -1,54 +1,55 @@
-// SVG rendering through libgvc and libcgraph, in memory.
+// SVG rendering through the kfdtopo-svg module, found beside the running executable and loaded
+// only when an SVG is asked for, so that kfdtopo-graph itself needs nothing of Graphviz.
 #include "graph/svg_render.h"
 
+#include <dlfcn.h>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
-
-#include <graphviz/cgraph.h>
-#include <graphviz/gvc.h>
+#include <string_view>
 
 namespace {
-struct ContextDeleter {
-    void operator()(GVC_t* context) const { gvFreeContext(context); }
-};
-struct GraphDeleter {
-    void operator()(Agraph_t* graph) const { agclose(graph); }
+// Relative to the executable's folder: bin/ of the build tree and of an installation.
+constexpr std::string_view modulePath = "../lib/kfdtopo/svg/kfdtopo-svg.so";
+constexpr const char* entryPoint = "kfdtopoRenderSvg";
+
+constexpr std::string_view alternative = "; kfdtopo-graph --dot | dot -Tsvg draws the same";
+
+using RenderFunction = void (*)(const std::string* dot, std::string* svg);
+
+struct ModuleCloser {
+    void operator()(void* module) const { dlclose(module); }
 };
 
-// A laid-out graph's layout, freed before the graph.
-class Layout {
-  public:
-    Layout(GVC_t* context, Agraph_t* graph) : context_(context), graph_(graph) {
-        if (gvLayout(context, graph, "dot") != 0) {
-            throw std::runtime_error("Graphviz could not lay out the graph with dot");
-        }
-    }
-    ~Layout() { gvFreeLayout(context_, graph_); }
-    Layout(const Layout&) = delete;
-    Layout& operator=(const Layout&) = delete;
-
-  private:
-    GVC_t* context_;
-    Agraph_t* graph_;
-};
+std::string loaderError() {
+    const char* error = dlerror();
+    return error != nullptr ? error : "unknown error";
+}
 }  // namespace
 
 std::string renderSvg(const std::string& dot) {
-    const std::unique_ptr<GVC_t, ContextDeleter> context(gvContext());
-    if (!context) {
-        throw std::runtime_error("Graphviz could not start");
+    const std::filesystem::path module =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path() / modulePath;
+    if (!std::filesystem::exists(module)) {
+        throw std::runtime_error(
+            "--svg needs Graphviz: install the package kfdtopo-svg, or build kfdtopo with "
+            "libgraphviz-dev" +
+            std::string(alternative));
     }
-    const std::unique_ptr<Agraph_t, GraphDeleter> graph(agmemread(dot.c_str()));
-    if (!graph) {
-        throw std::runtime_error("Graphviz could not read the graph");
+    // Never unmapped, Graphviz with it: its caches outlive its free calls, and leak checkers
+    // name them by library.
+    const std::unique_ptr<void, ModuleCloser> handle(
+        dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE));
+    if (!handle) {
+        throw std::runtime_error("--svg needs Graphviz's libraries (apt install libgvc6): " +
+                                 loaderError() + std::string(alternative));
     }
-    const Layout layout(context.get(), graph.get());
-    char* data = nullptr;
-    unsigned int length = 0;
-    if (gvRenderData(context.get(), graph.get(), "svg", &data, &length) != 0 || data == nullptr) {
-        throw std::runtime_error("Graphviz could not draw the graph as SVG");
+    void* symbol = dlsym(handle.get(), entryPoint);
+    if (symbol == nullptr) {
+        throw std::runtime_error(module.string() +
+                                 " is not kfdtopo-graph's SVG module: " + loaderError());
     }
-    std::string svg(data, length);
-    gvFreeRenderData(data);
+    std::string svg;
+    reinterpret_cast<RenderFunction>(symbol)(&dot, &svg);
     return svg;
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds kfdtopo in a minimal Debian 13 root against Debian 13's own libhsakmt-dev, named with
-# -DHSAKMT_ROOT=/usr, and runs the suite there. The root is made once with debootstrap from the
-# machine's Debian mirror and kept under build/debian13, so a second run only builds and tests.
+# -DHSAKMT_ROOT=/usr, and without Graphviz's development files, and runs the suite there. The
+# root is made once with debootstrap from the machine's Debian mirror and kept under
+# build/debian13, so a second run only builds and tests; its dpkg status as debootstrap left it
+# is kept as /var/lib/dpkg/status.minbase, for counting what a package pulls into a minimal root.
 # Usage: debian13.sh         copy the tracked files into the root, build and test there
 #        debian13.sh root    print the root's path, making it first if needed
 set -euo pipefail
@@ -11,13 +13,15 @@ cache="$repo/build/debian13"
 root="$cache/root"
 release=trixie
 packages=(g++ cmake make binutils python3 libhsakmt-dev nlohmann-json3-dev libgtest-dev
-    zlib1g-dev clustershell pdsh pkgconf libgraphviz-dev)
+    zlib1g-dev clustershell pdsh pkgconf)
+# The suite there runs without Graphviz: its development files are removed when found.
+absent=(libgraphviz-dev)
 
 log() { printf 'debian13: %s\n' "$*" >&2; }
 
 # Stage 1: the minimal root, made once.
 make_root() {
-    [ -f "$cache/root.done" ] && return
+    [ -f "$cache/root.done" ] && [ -f "$root/var/lib/dpkg/status.minbase" ] && return
     local mirror
     mirror=$(bash "$repo/scripts/debian-mirror.sh")
     log "making a minimal Debian $release root in $root from $mirror"
@@ -25,11 +29,18 @@ make_root() {
     mkdir -p "$cache"
     debootstrap --variant=minbase "$release" "$root" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
         { tail -n 20 "$cache/debootstrap.log" >&2; return 1; }
+    cp "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/status.minbase"
     touch "$cache/root.done"
 }
 
-# Stage 2: the build dependencies, installed when one is missing.
+# Stage 2: the build dependencies, installed when one is missing; Graphviz's removed.
 install_packages() {
+    if chroot "$root" dpkg-query -W -f='${Status}\n' "${absent[@]}" 2>/dev/null | grep -q ' installed$'; then
+        log "removing ${absent[*]}"
+        chroot "$root" env DEBIAN_FRONTEND=noninteractive \
+            apt-get purge -y -qq --autoremove "${absent[@]}" >"$cache/packages.log" 2>&1 ||
+            { tail -n 20 "$cache/packages.log" >&2; return 1; }
+    fi
     chroot "$root" dpkg-query -W "${packages[@]}" >/dev/null 2>&1 && return
     log "installing ${packages[*]}"
     chroot "$root" apt-get update -qq

@@ -3,7 +3,8 @@
 # be installed as lib/kfdtopo/hsakmt/libhsakmt.so.1 and be the one the installed kfdtopo loads.
 # kfdsim goes to lib/kfdtopo/kfdsim, out of the loader's way, and the installed
 # kfdtopo-replay, run from another folder without LD_LIBRARY_PATH, must replay a fixture and a
-# captured tree through it (kfdtopo-graph's matrix too), and refuse a missing topology in one
+# captured tree through it (kfdtopo-graph's matrix too, and its SVG through the installed
+# module when the build has one), and refuse a missing topology in one
 # line.
 # Usage: install_test.sh <build dir> <tests/data> <library>
 set -euo pipefail
@@ -51,6 +52,10 @@ cmp "$prefix/out" "$data/graph/vega10-mi25.matrix" || fail "kfdtopo-graph's repl
 replay "$prefix/bin/kfdtopo-replay" data/vega10-mi25 kfdtopo-diff export.json >"$prefix/out"
 [ "$(cat "$prefix/out")" = "0 differences" ] || fail "kfdtopo-diff's replay differs: $(cat "$prefix/out")"
 test -x "$prefix/lib/kfdtopo/kfdtopo-healthcheck" || fail "lib/kfdtopo/kfdtopo-healthcheck not installed"
+if [ -f "$prefix/lib/kfdtopo/svg/kfdtopo-svg.so" ]; then
+    replay "$prefix/bin/kfdtopo-replay" data/vega10-mi25 kfdtopo-graph --svg machine.svg
+    [ "$(head -c 5 machine.svg)" = "<?xml" ] || fail "the installed kfdtopo-graph drew no SVG"
+fi
 
 status=0
 replay "$prefix/bin/kfdtopo-replay" data/missing.json >"$prefix/out" 2>"$prefix/err" || status=$?

@@ -2,7 +2,8 @@
 # The libhsakmt.so.1 that each executable resolves at run time, without LD_LIBRARY_PATH, is byte
 # for byte the configured library. Then a copy of that installation (library and header) in a
 # temporary directory is named by HSAKMT_ROOT: the kfdtopo built against it must load the copy,
-# while the system has a libhsakmt of its own where the loader looks by default.
+# while the system has a libhsakmt of its own where the loader looks by default. With a field
+# added to the copy's node record, configure must call its header newer and untested.
 # Usage: runtime_library_test.sh <source dir> <library> <include dir> <executable>...
 set -euo pipefail
 src=$1 library=$2 include=$3
@@ -42,3 +43,10 @@ cmake --build "$work/build" --target kfdtopo -j2 >"$work/build.log" 2>&1 || { ta
 expect_loads "$work/build/bin/kfdtopo" "$work/root/lib/libhsakmt.so.1"
 [ "$(resolved "$work/build/bin/kfdtopo")" = "$work/root/lib/libhsakmt.so.1" ] ||
     { echo "FAILED: the HSAKMT_ROOT build loads a library outside $work/root"; exit 1; }
+
+# A header with a field newer than the carried library's is named newer and untested.
+sed -i 's/^\( *HSA_CAPABILITY *Capability;.*\)$/\1\n    HSA_CAPABILITY Capability2;/' \
+    "$work/root/include/hsakmt/hsakmttypes.h"
+cmake "$work/build" >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
+grep -E "^-- libhsakmt: .*\(newer than the carried [0-9.]+, its node record has Capability2: untested" \
+    "$work/configure.log" || { echo "FAILED: a header with Capability2 is not named newer"; exit 1; }

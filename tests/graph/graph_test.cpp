@@ -26,6 +26,8 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view graphBinary = KFDTOPO_GRAPH_BINARY;
 constexpr std::string_view sourceDir = KFDTOPO_SOURCE_DIR;
+// Whether the build has the SVG module, which needs Graphviz's development files.
+constexpr bool svgBuilt = KFDTOPO_GRAPH_SVG != 0;
 
 std::string graphData(const std::string& name) {
     return std::string(testDataDir) + "/graph/" + name;
@@ -219,6 +221,9 @@ TEST_P(Machine, DotMatchesExpectedFile) {
 
 // Drawn by Graphviz's libraries: a cluster per hive holding its GPUs, one edge per linked pair.
 TEST_P(Machine, SvgShowsTheExpectedStructure) {
+    if (!svgBuilt) {
+        GTEST_SKIP() << "built without Graphviz";
+    }
     const GraphCase& machine = GetParam();
     char pattern[] = "/tmp/kfdtopo-graph-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -243,8 +248,11 @@ class Run : public ::testing::TestWithParam<GraphCase> {};
 // empty).
 TEST_P(Run, OutputMatchesExpectedFiles) {
     const GraphCase& run = GetParam();
-    const ProcessResult result =
-        runGraph(run.topology, lines(readFile(graphData(run.name + ".args"))));
+    const std::vector<std::string> args = lines(readFile(graphData(run.name + ".args")));
+    if (!svgBuilt && run.exitStatus == 3 && std::count(args.begin(), args.end(), "--svg") != 0) {
+        GTEST_SKIP() << "draws an SVG: built without Graphviz";
+    }
+    const ProcessResult result = runGraph(run.topology, args);
     EXPECT_EQ(result.exitStatus, run.exitStatus) << run.purpose;
     for (const auto& [suffix, text] : {std::pair{".out", result.out}, {".err", result.err}}) {
         const std::string path = graphData(run.name + suffix);
@@ -259,6 +267,25 @@ TEST_P(Run, OutputMatchesExpectedFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Run, ::testing::ValuesIn(loadCases("runs.txt", true)), caseName);
+
+// Without its SVG module beside it (a build or an installation without Graphviz), --svg says in
+// one line what to install and what does the same, and writes no file.
+TEST(GraphSvg, WithoutTheModuleSaysWhatToInstall) {
+    char pattern[] = "/tmp/kfdtopo-graph-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string directory = pattern;
+    fs::create_directory(directory + "/bin");
+    fs::copy_file(std::string(graphBinary), directory + "/bin/kfdtopo-graph");
+    const ProcessResult result =
+        runProcess(directory + "/bin/kfdtopo-graph", {"--svg", "machine.svg"},
+                   {"KFDSIM_TOPOLOGY=", "LD_LIBRARY_PATH=" + std::string(kfdsimDir)}, directory);
+    const bool written = fs::exists(directory + "/machine.svg");
+    fs::remove_all(directory);
+    EXPECT_EQ(result.exitStatus, 3);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, readFile(graphData("svg-unavailable.err")));
+    EXPECT_FALSE(written);
+}
 
 // The README shows the MI300X machine's matrix as the tool prints it.
 TEST(GraphDocs, ReadmeShowsTheMatrixOfTheMi300xMachine) {
