@@ -4,9 +4,9 @@
 #include <iostream>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 
 #include "app/open_advice.h"
+#include "cli/command_line.h"
 #include "export/output_file.h"
 #include "fixture/json_fixture.h"
 #include "fixture/json_writer.h"
@@ -14,7 +14,15 @@
 
 namespace {
 
-constexpr const char* usage = "Usage: kfdtopo-export [OUTPUT.json[.gz]]\n";
+constexpr ProgramSpec program = {
+    "kfdtopo-export",
+    "Usage: kfdtopo-export [OUTPUT.json[.gz]]",
+    "Writes what libhsakmt answers kfdtopo's queries as a kfdsim fixture: into OUTPUT (gzipped\n"
+    "when its name ends in .gz), else to standard output.\n",
+    nullptr,
+    0,
+    1,
+};
 
 enum ExitStatus : int {
     written = 0,
@@ -61,13 +69,18 @@ bool holdsNoMachine(const Topology& topology) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::cout << usage;
-        return written;
-    }
-    // One optional output path; anything that looks like an option is not taken for one.
-    if (argc > 2 || (argc == 2 && (argv[1][0] == '-' || argv[1][0] == '\0'))) {
-        std::cerr << usage;
+    CommandLine line;
+    try {
+        line = parseCommandLine(program, argc, argv);
+        if (line.request != Request::run) {
+            std::cout << (line.request == Request::help ? helpText(program) : versionText(program));
+            return written;
+        }
+        if (!line.arguments.empty() && line.arguments.front().empty()) {
+            throw UsageError("the output is an empty name");
+        }
+    } catch (const UsageError& wrong) {
+        std::cerr << usageErrorText(program, wrong);
         return usageStatus;
     }
     try {
@@ -76,11 +89,11 @@ int main(int argc, char** argv) {
         const std::string text = writeJsonFixture(topology);
         // The failures first, so that they are known even when the file cannot be written.
         reportFaults(topology);
-        if (argc == 1) {
+        if (line.arguments.empty()) {
             writeStandardOutput(text);
-        } else if (!writeOutputFile(argv[1], text, !noMachine)) {
+        } else if (!writeOutputFile(line.arguments.front(), text, !noMachine)) {
             // A capture that an earlier run left there is worth more than a failure's fixture.
-            std::cerr << "kfdtopo-export: " << argv[1]
+            std::cerr << "kfdtopo-export: " << line.arguments.front()
                       << " already exists and was kept as it was; the failure's fixture was not"
                          " written (name a new file for it)\n";
         }

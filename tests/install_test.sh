@@ -28,7 +28,8 @@ if [ "$library" != none ]; then
 fi
 sim=$prefix/lib/kfdtopo/kfdsim
 test -f "$sim/libhsakmt.so.1" || fail "kfdsim not installed in lib/kfdtopo/kfdsim"
-[ "$(ls "$sim")" = libhsakmt.so.1 ] || fail "lib/kfdtopo/kfdsim holds more than kfdsim: $(ls "$sim")"
+[ "$(ls "$sim" | tr '\n' ' ')" = "kfdsim-check libhsakmt.so.1 " ] ||
+    fail "lib/kfdtopo/kfdsim holds other than kfdsim and its checker: $(ls "$sim")"
 ! cmp -s "$sim/libhsakmt.so.1" "$prefix/lib/kfdtopo/hsakmt/libhsakmt.so.1" ||
     fail "kfdsim installed in the carried library's place"
 
