@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -146,8 +147,13 @@ class TemporaryFile {
     bool moved_ = false;
 };
 
+// Without regard to case: "out.JSON.GZ" is gzipped too. `end` is in lower case.
 bool endsWith(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+    return text.size() >= end.size() &&
+           std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
+                      [](char lower, char given) {
+                          return lower == std::tolower(static_cast<unsigned char>(given));
+                      });
 }
 
 // A symbolic link is followed, so that the file it names is replaced and the link stays.
