@@ -53,8 +53,8 @@ constexpr const char* virtio =
     "0000:00:00.0 0x8086 0x060000 0000:00:02.0 0x1af4 0x018000 0000:00:03.0 0x1af4 0x020000";
 
 const std::string noGpuHint =
-    "Without a GPU, \"kfdtopo-replay machine.json\" shows the report of a machine captured by "
-    "kfdtopo-export, as bug reports attach; kfdtopo's source has examples in tests/data/captures.";
+    "Without a GPU, \"kfdtopo-replay machine.json.gz\" shows the report of a machine captured on "
+    "it with \"kfdtopo-export machine.json.gz\", as bug reports attach.";
 const std::string containerRemedy = "Start it with --device=/dev/kfd --device=/dev/dri.";
 
 const Situation situations[] = {
