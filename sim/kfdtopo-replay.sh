@@ -155,8 +155,15 @@ if [ -f "$topology" ]; then
     fi
 fi
 
-# kfdsim's refusal, in its own line, ends the replay before the command starts.
-"$sim/kfdsim-check" "$topology" || exit "$own_failure"
+# kfdsim's refusal, in its own line, ends the replay before the command starts; a tree
+# from a tarball is named inside the tarball, not in the temporary folder.
+if ! refusal=$("$sim/kfdsim-check" "$topology" 2>&1); then
+    if [ -n "$unpacked" ]; then
+        refusal="kfdsim: $given: ${refusal#"kfdsim: $unpacked/"}"
+    fi
+    printf '%s\n' "$refusal" >&2
+    exit "$own_failure"
+fi
 
 if [ "$#" -eq 0 ]; then
     set -- kfdtopo

@@ -40,6 +40,9 @@ cp /bin/true program
 xz -k -c "$data/report/2cpu-1gpu-banks-links.json" >fixture.json.xz
 tar czf no-tree.tar.gz report.txt
 cp -r kfd-capture kfd-capture-2
+mkdir refused && cp -r kfd-capture refused/
+echo garbage >refused/kfd-capture/topology/nodes/1/properties
+tar czf refused-tree.tar.gz -C refused kfd-capture
 tar cf two-trees.tar kfd-capture kfd-capture-2
 truncate -s 268435457 large
 tar cSzf large.tar.gz large
