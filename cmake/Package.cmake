@@ -23,5 +23,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
     "${CMAKE_BINARY_DIR}/lib/kfdtopo/hsakmt" "${CMAKE_BINARY_DIR}/sim")
+# kfdtopo-replay unpacks .tar.xz captures with xz; tar and gzip are essential.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xz-utils)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

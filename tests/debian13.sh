@@ -11,7 +11,7 @@ cache="$repo/build/debian13"
 root="$cache/root"
 release=trixie
 packages=(g++ cmake make binutils python3 libhsakmt-dev nlohmann-json3-dev libgtest-dev
-    zlib1g-dev clustershell pdsh pkgconf libgraphviz-dev)
+    zlib1g-dev clustershell pdsh pkgconf libgraphviz-dev xz-utils)
 
 log() { printf 'debian13: %s\n' "$*" >&2; }
 
