@@ -73,10 +73,10 @@ head_hex() {
     od -An -tx1 -N "$2" ${3:+-j "$3"} -- "$1" 2>/dev/null | tr -d ' \n'
 }
 
-# What a file plainly is not: a fixture, named in one line. A report starts with its bold
-# "System" title (ESC [1m) or, with the escapes removed, the title alone.
+# What a file is, by its first bytes $1 in hexadecimal, when it is plainly no fixture. A
+# report starts with its bold "System" title (ESC [1m) or, escapes removed, the title alone.
 name_wrong_kind() {
-    case "$2" in
+    case "$1" in
         1b5b316d53797374656d* | 53797374656d0a*)
             fail "$given: a kfdtopo report, not a fixture: replay the fixture or tree it was made from (kfdtopo-export writes one)" ;;
         7f454c46*) fail "$given: an executable program (ELF), not a fixture or tree" ;;
@@ -124,7 +124,7 @@ find_tree() {
 unpacked=
 if [ -f "$topology" ]; then
     magic=$(head_hex "$topology" 11)
-    name_wrong_kind "$topology" "$magic"
+    name_wrong_kind "$magic"
     tarball=no
     case "$magic" in
         1f8b*)
