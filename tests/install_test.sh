@@ -2,9 +2,9 @@
 # Installs into a temporary prefix. The libhsakmt that the build carries (if not "none") must
 # be installed as lib/kfdtopo/hsakmt/libhsakmt.so.1 and be the one the installed kfdtopo loads.
 # kfdsim goes to lib/kfdtopo/kfdsim, out of the loader's way, and the installed
-# kfdtopo-replay, run from another folder without LD_LIBRARY_PATH, must replay a fixture and a
-# captured tree through it (kfdtopo-graph's matrix too), and refuse a missing topology in one
-# line.
+# kfdtopo-replay, run from another folder without LD_LIBRARY_PATH, must replay a fixture, a
+# captured tree and a tarball of it through it (kfdtopo-graph's matrix too), and refuse a
+# missing topology in one line.
 # Usage: install_test.sh <build dir> <tests/data> <library>
 set -euo pipefail
 build=$1 data=$(cd "$2" && pwd) library=$3
@@ -49,6 +49,9 @@ replay "$prefix/bin/kfdtopo-replay" export.json >"$prefix/out"
 cmp "$prefix/out" "$data/captures/vega10-mi25.out" || fail "the export's replay differs"
 replay "$prefix/bin/kfdtopo-replay" data/vega10-mi25 kfdtopo-graph >"$prefix/out"
 cmp "$prefix/out" "$data/graph/vega10-mi25.matrix" || fail "kfdtopo-graph's replay differs"
+tar czf capture.tar.gz -C data vega10-mi25
+replay "$prefix/bin/kfdtopo-replay" capture.tar.gz >"$prefix/out"
+cmp "$prefix/out" "$data/captures/vega10-mi25.out" || fail "the tarball's replay differs"
 
 status=0
 replay "$prefix/bin/kfdtopo-replay" data/missing.json >"$prefix/out" 2>"$prefix/err" || status=$?
