@@ -237,9 +237,8 @@ std::vector<std::string> missingKfdAdvice(const DevicePaths& paths) {
     if (bus.seen && bus.amdGpus.empty()) {
         return {"This machine has no AMD GPU: " + devices +
                     " holds no display or accelerator device of vendor 0x1002, so it has no KFD.",
-                "Without a GPU, \"kfdtopo-replay machine.json\" shows the report of a machine "
-                "captured by kfdtopo-export, as bug reports attach; kfdtopo's source has examples "
-                "in tests/data/captures."};
+                "Without a GPU, \"kfdtopo-replay machine.json.gz\" shows the report of a machine "
+                "captured on it with \"kfdtopo-export machine.json.gz\", as bug reports attach."};
     }
     std::error_code error;
     const bool driverLoaded = fs::exists(module, error);

@@ -50,4 +50,6 @@ set(CPACK_DEBIAN_SVG_PACKAGE_DEPENDS "kfdtopo (= ${PROJECT_VERSION})")
 # anywhere through the executables' $ORIGIN run path.
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 set(CPACK_PACKAGE_FILE_NAME "kfdtopo-${PROJECT_VERSION}-${CMAKE_SYSTEM_PROCESSOR}")
+# kfdtopo-replay unpacks .tar.xz captures with xz; tar and gzip are essential.
+set(CPACK_DEBIAN_KFDTOPO_PACKAGE_RECOMMENDS xz-utils)
 include(CPack)

@@ -2,62 +2,48 @@
 #include <algorithm>
 #include <exception>
 #include <iostream>
+#include <iterator>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "diff/machine_source.h"
 #include "diff/topology_diff.h"
 #include "fixture/json_fixture.h"
 #include "fixture/topology.h"
+#include "output/output_writer.h"
 
 namespace {
 
-constexpr const char* usage = "Usage: kfdtopo-diff [--all] REFERENCE [MACHINE]\n";
-
-constexpr int sameStatus = 0;
-constexpr int differStatus = 1;
-constexpr int troubleStatus = 2;
-
-std::string help() {
-    std::string text = usage;
-    text +=
-        "Compares MACHINE (default: this machine, through libhsakmt) with REFERENCE, each a\n"
-        "fixture of kfdtopo-export (.json, .json.gz) or a captured KFD topology tree: CPUs by\n"
-        "their order, GPUs by PCI location, partitions by PCI function, one difference a line,\n"
-        "then their count. Exit status: 0 same, 1 different, 2 trouble.\n"
-        "  --all   also compare the fields left out by default:\n";
-    for (const std::string& line : leftOutFields()) {
-        text += "            " + line + "\n";
-    }
-    return text;
-}
-
-struct Arguments {
-    bool allFields = false;
-    std::vector<std::string> paths;
+constexpr OptionSpec diffOptions[] = {
+    {"--all", "", "also compare the fields left out by default (listed below)"},
 };
 
-// Throws std::invalid_argument for arguments that name no comparison.
-Arguments parseArguments(int argc, char** argv) {
-    Arguments arguments;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (!optionsEnded && argument == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && argument == "--all") {
-            arguments.allFields = true;
-        } else if (!optionsEnded && argument.size() > 1 && argument.front() == '-') {
-            throw std::invalid_argument("unknown option " + std::string(argument));
-        } else {
-            arguments.paths.emplace_back(argument);
-        }
+constexpr ProgramSpec program = {
+    "kfdtopo-diff",
+    "Usage: kfdtopo-diff [--all] REFERENCE [MACHINE]",
+    "Compares MACHINE (default: this machine, through libhsakmt) with REFERENCE, each a\n"
+    "fixture of kfdtopo-export (.json, .json.gz) or a captured KFD topology tree: CPUs by\n"
+    "their order, GPUs by PCI location, partitions by PCI function, one difference a line,\n"
+    "then their count. Exit status: 0 same, 1 different, 2 trouble.\n",
+    diffOptions,
+    std::size(diffOptions),
+    2,
+};
+
+// Like diff(1), a wrong command line is trouble.
+enum ExitStatus : int {
+    sameStatus = 0,
+    differStatus = 1,
+    troubleStatus = 2,
+};
+
+std::string help() {
+    std::string text = helpText(program) + "Left out by default:\n";
+    for (const std::string& line : leftOutFields()) {
+        text += "  " + line + "\n";
     }
-    if (arguments.paths.empty() || arguments.paths.size() > 2) {
-        throw std::invalid_argument("one REFERENCE and at most one MACHINE");
-    }
-    return arguments;
+    return text;
 }
 
 // A fixture of a newer format is compared on what this one knows of it.
@@ -72,46 +58,46 @@ std::string counted(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " difference" : " differences");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::cout << help();
-        return sameStatus;
-    }
-    Arguments arguments;
+int run(int argc, char** argv) {
+    CommandLine line;
     try {
-        arguments = parseArguments(argc, argv);
-    } catch (const std::exception& failure) {
-        std::cerr << "kfdtopo-diff: " << failure.what() << "\n" << usage;
+        line = parseCommandLine(program, argc, argv);
+        if (line.request != Request::run) {
+            std::cout << (line.request == Request::help ? help() : versionText(program));
+            return sameStatus;
+        }
+        if (line.arguments.empty()) {
+            throw UsageError("REFERENCE is missing");
+        }
+    } catch (const UsageError& wrong) {
+        std::cerr << usageErrorText(program, wrong);
         return troubleStatus;
     }
+    const std::vector<std::string>& paths = line.arguments;
     try {
         Topology reference;
         try {
-            reference = readMachineFile(arguments.paths[0]);
+            reference = readMachineFile(paths[0]);
         } catch (const std::exception& failure) {
             throw std::runtime_error("reference " + std::string(failure.what()));
         }
-        warnIgnoredKeys(reference, arguments.paths[0]);
-        requireMachine(reference, "reference " + arguments.paths[0]);
+        warnIgnoredKeys(reference, paths[0]);
+        requireMachine(reference, "reference " + paths[0]);
         Topology machine;
-        if (arguments.paths.size() == 2) {
-            machine = readMachineFile(arguments.paths[1]);
-            warnIgnoredKeys(machine, arguments.paths[1]);
-            requireMachine(machine, arguments.paths[1]);
+        if (paths.size() == 2) {
+            machine = readMachineFile(paths[1]);
+            warnIgnoredKeys(machine, paths[1]);
+            requireMachine(machine, paths[1]);
         } else {
             machine = readLiveMachine();
         }
         const std::vector<std::string> lines =
-            diffTopologies(reference, machine, DiffOptions{arguments.allFields});
-        for (const std::string& line : lines) {
-            std::cout << line << "\n";
+            diffTopologies(reference, machine, DiffOptions{line.has("--all")});
+        std::string text;
+        for (const std::string& difference : lines) {
+            text += difference + "\n";
         }
-        std::cout << counted(lines.size()) << "\n" << std::flush;
-        if (!std::cout) {
-            throw std::runtime_error("cannot write to standard output");
-        }
+        writeOutput("-", text + counted(lines.size()) + "\n", true);
         return lines.empty() ? sameStatus : differStatus;
     } catch (const std::exception& failure) {
         // Each line of a message, advice after a failed open too, names the program.
@@ -123,4 +109,16 @@ int main(int argc, char** argv) {
         }
         return troubleStatus;
     }
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = run(argc, argv);
+    try {
+        closeStandardOutput();
+    } catch (const std::exception& failure) {
+        std::cerr << "kfdtopo-diff: " << failure.what() << "\n";
+        return troubleStatus;
+    }
+    return status;
 }

@@ -3,9 +3,9 @@
 #include <exception>
 #include <iostream>
 #include <string>
-#include <string_view>
 
 #include "advice/open_advice.h"
+#include "cli/command_line.h"
 #include "export/fixture_origin.h"
 #include "fixture/json_fixture.h"
 #include "fixture/json_writer.h"
@@ -14,7 +14,15 @@
 
 namespace {
 
-constexpr const char* usage = "Usage: kfdtopo-export [OUTPUT.json[.gz] | -]\n";
+constexpr ProgramSpec program = {
+    "kfdtopo-export",
+    "Usage: kfdtopo-export [OUTPUT.json[.gz] | -]",
+    "Writes what libhsakmt answers kfdtopo's queries as a kfdsim fixture: into OUTPUT (gzipped\n"
+    "when its name ends in .gz), else to standard output (also for -).\n",
+    nullptr,
+    0,
+    1,
+};
 
 enum ExitStatus : int {
     written = 0,
@@ -52,17 +60,21 @@ bool holdsNoMachine(const Topology& topology) {
 }
 
 int run(int argc, char** argv) {
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::cout << usage;
-        return written;
-    }
-    // One optional output path, "-" for standard output; anything else that looks like an
-    // option is not taken for one.
-    const std::string_view path = argc == 2 ? argv[1] : "-";
-    if (argc > 2 || path.empty() || (path[0] == '-' && path != "-")) {
-        std::cerr << usage;
+    CommandLine line;
+    try {
+        line = parseCommandLine(program, argc, argv);
+        if (line.request != Request::run) {
+            std::cout << (line.request == Request::help ? helpText(program) : versionText(program));
+            return written;
+        }
+        if (!line.arguments.empty() && line.arguments.front().empty()) {
+            throw UsageError("the output is an empty name");
+        }
+    } catch (const UsageError& wrong) {
+        std::cerr << usageErrorText(program, wrong);
         return usageStatus;
     }
+    const std::string path = line.arguments.empty() ? "-" : line.arguments.front();
     try {
         Topology topology = captureTopology(FailedNode::Skipped);
         topology.origin = machineOrigin();
@@ -70,7 +82,7 @@ int run(int argc, char** argv) {
         const std::string text = writeJsonFixture(topology);
         // The failures first, so that they are known even when the file cannot be written.
         reportFaults(topology);
-        if (!writeOutput(std::string(path), text, !noMachine)) {
+        if (!writeOutput(path, text, !noMachine)) {
             // A capture that an earlier run left there is worth more than a failure's fixture.
             std::cerr << "kfdtopo-export: " << path
                       << " already exists and was kept as it was; the failure's fixture was not"

@@ -1,11 +1,12 @@
 // kfdtopo-graph entry point: the machine's devices and links as a matrix, DOT or SVG.
 #include <exception>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 
+#include "cli/command_line.h"
 #include "graph/device_model.h"
 #include "graph/dot_writer.h"
 #include "graph/matrix_writer.h"
@@ -16,19 +17,23 @@
 #include "report/status_check.h"
 
 namespace {
-constexpr std::string_view usage =
-    "Usage: kfdtopo-graph [--dot | --svg FILE] [--width COLUMNS]\n"
-    "       kfdtopo-graph --help | --version\n";
+constexpr OptionSpec graphOptions[] = {
+    {"--dot", "", "write the graph in Graphviz's DOT language instead"},
+    {"--svg", "FILE", "draw the graph as SVG into FILE instead"},
+    {"--width", "COLUMNS",
+     "cut the matrix into blocks of at most COLUMNS characters\n"
+     "(default 80; 0 for one block)"},
+};
 
-constexpr std::string_view help =
+constexpr ProgramSpec program = {
+    "kfdtopo-graph",
+    "Usage: kfdtopo-graph [--dot | --svg FILE] [--width COLUMNS]",
     "Shows the CPUs, GPUs and IO links that libhsakmt reports: by default a matrix of the\n"
-    "strongest link between each two devices, then the CPUs, GPUs and XGMI hives.\n"
-    "  --dot            write the graph in Graphviz's DOT language instead\n"
-    "  --svg FILE       draw the graph as SVG into FILE instead\n"
-    "  --width COLUMNS  cut the matrix into blocks of at most COLUMNS characters\n"
-    "                   (default 80; 0 for one block)\n"
-    "  --help           print this help\n"
-    "  --version        print the version\n";
+    "strongest link between each two devices, then the CPUs, GPUs and XGMI hives.\n",
+    graphOptions,
+    std::size(graphOptions),
+    0,
+};
 
 enum ExitStatus : int {
     drawn = 0,
@@ -43,36 +48,20 @@ struct Options {
     std::size_t width = 80;
 };
 
-// A wrong command line, with what is wrong.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 std::size_t columnCount(const std::string& text) {
     if (text.empty() || text.size() > 6 ||
         text.find_first_not_of("0123456789") != std::string::npos) {
-        throw UsageError("--width takes a number of columns, not \"" + text + "\"");
+        throw UsageError("--width takes a number of columns, not " + quoted(text));
     }
     return std::stoul(text);
 }
 
-Options parseOptions(int argc, char** argv) {
+Options parseOptions(const CommandLine& line) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view option = argv[i];
-        const bool takesValue = option == "--svg" || option == "--width";
-        if (takesValue && i + 1 == argc) {
-            throw UsageError(std::string(option) + " needs a value");
-        }
-        if (option == "--dot") {
-            options.dot = true;
-        } else if (option == "--svg") {
-            options.svg = argv[++i];
-        } else if (option == "--width") {
-            options.width = columnCount(argv[++i]);
-        } else {
-            throw UsageError("unknown argument \"" + std::string(option) + "\"");
-        }
+    options.dot = line.has("--dot");
+    options.svg = line.value("--svg");
+    if (const std::optional<std::string> width = line.value("--width")) {
+        options.width = columnCount(*width);
     }
     if (options.dot && options.svg) {
         throw UsageError("--dot and --svg exclude each other");
@@ -94,19 +83,16 @@ void requireLinks(const Topology& machine) {
 }
 
 int run(int argc, char** argv) {
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::cout << usage << help;
-        return drawn;
-    }
-    if (argc == 2 && std::string_view(argv[1]) == "--version") {
-        std::cout << "kfdtopo-graph " << KFDTOPO_VERSION << "\n";
-        return drawn;
-    }
     Options options;
     try {
-        options = parseOptions(argc, argv);
+        const CommandLine line = parseCommandLine(program, argc, argv);
+        if (line.request != Request::run) {
+            std::cout << (line.request == Request::help ? helpText(program) : versionText(program));
+            return drawn;
+        }
+        options = parseOptions(line);
     } catch (const UsageError& wrong) {
-        std::cerr << "kfdtopo-graph: " << wrong.what() << "\n" << usage;
+        std::cerr << usageErrorText(program, wrong);
         return usageStatus;
     }
     DeviceGraph graph;

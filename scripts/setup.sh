@@ -22,7 +22,8 @@ pin_file="$repo/scripts/hsakmt.pin"
 # libhsakmt-dev is the release's own, older library: the suite checks it is never loaded.
 packages=(g++ cmake make dpkg-dev binutils file valgrind hyperfine python3 libhsakmt-dev
     nlohmann-json3-dev libgtest-dev clang clang-tidy libclang-rt-14-dev debootstrap lintian
-    clustershell pdsh slurmctld slurmd munge slurm-client libdrm-dev libnuma-dev pkgconf zlib1g-dev libgraphviz-dev)
+    clustershell pdsh slurmctld slurmd munge slurm-client libdrm-dev libnuma-dev pkgconf zlib1g-dev libgraphviz-dev
+    xz-utils)
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then

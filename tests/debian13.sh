@@ -13,7 +13,7 @@ cache="$repo/build/debian13"
 root="$cache/root"
 release=trixie
 packages=(g++ cmake make binutils python3 libhsakmt-dev nlohmann-json3-dev libgtest-dev
-    zlib1g-dev clustershell pdsh pkgconf)
+    zlib1g-dev clustershell pdsh pkgconf xz-utils)
 # The suite there runs without Graphviz: its development files are removed when found.
 absent=(libgraphviz-dev)
 

@@ -2,10 +2,9 @@
 # Installs into a temporary prefix. The libhsakmt that the build carries (if not "none") must
 # be installed as lib/kfdtopo/hsakmt/libhsakmt.so.1 and be the one the installed kfdtopo loads.
 # kfdsim goes to lib/kfdtopo/kfdsim, out of the loader's way, and the installed
-# kfdtopo-replay, run from another folder without LD_LIBRARY_PATH, must replay a fixture and a
-# captured tree through it (kfdtopo-graph's matrix too, and its SVG through the installed
-# module when the build has one), and refuse a missing topology in one
-# line.
+# kfdtopo-replay, run from another folder without LD_LIBRARY_PATH, must replay a fixture, a
+# captured tree and a tarball of it through it (kfdtopo-graph's matrix too, and its SVG through
+# the installed module when the build has one), and refuse a missing topology in one line.
 # Usage: install_test.sh <build dir> <tests/data> <library>
 set -euo pipefail
 build=$1 data=$(cd "$2" && pwd) library=$3
@@ -29,7 +28,8 @@ if [ "$library" != none ]; then
 fi
 sim=$prefix/lib/kfdtopo/kfdsim
 test -f "$sim/libhsakmt.so.1" || fail "kfdsim not installed in lib/kfdtopo/kfdsim"
-[ "$(ls "$sim")" = libhsakmt.so.1 ] || fail "lib/kfdtopo/kfdsim holds more than kfdsim: $(ls "$sim")"
+[ "$(ls "$sim" | tr '\n' ' ')" = "kfdsim-check libhsakmt.so.1 " ] ||
+    fail "lib/kfdtopo/kfdsim holds other than kfdsim and its checker: $(ls "$sim")"
 ! cmp -s "$sim/libhsakmt.so.1" "$prefix/lib/kfdtopo/hsakmt/libhsakmt.so.1" ||
     fail "kfdsim installed in the carried library's place"
 
@@ -56,6 +56,9 @@ if [ -f "$prefix/lib/kfdtopo/svg/kfdtopo-svg.so" ]; then
     replay "$prefix/bin/kfdtopo-replay" data/vega10-mi25 kfdtopo-graph --svg machine.svg
     [ "$(head -c 5 machine.svg)" = "<?xml" ] || fail "the installed kfdtopo-graph drew no SVG"
 fi
+tar czf capture.tar.gz -C data vega10-mi25
+replay "$prefix/bin/kfdtopo-replay" capture.tar.gz >"$prefix/out"
+cmp "$prefix/out" "$data/captures/vega10-mi25.out" || fail "the tarball's replay differs"
 
 status=0
 replay "$prefix/bin/kfdtopo-replay" data/missing.json >"$prefix/out" 2>"$prefix/err" || status=$?

@@ -197,8 +197,13 @@ ProcessResult runCase(const std::string& tool, const std::string& topology,
 // What a gzip file inflates to, by the gzip program, which knows nothing of ours.
 ProcessResult gunzip(const std::string& path) { return runProcess("/bin/gzip", {"-dc", path}, {}); }
 
+// Without regard to case, as the exporter's choice of gzip. `end` is in lower case.
 bool endsWith(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+    return text.size() >= end.size() &&
+           std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
+                      [](char lower, char given) {
+                          return lower == std::tolower(static_cast<unsigned char>(given));
+                      });
 }
 
 // What is wrong with the files a case leaves in its scratch directory, "" when nothing: a line
