@@ -95,7 +95,7 @@ CounterGroups counterGroups(const std::vector<HsaCounter>& counters) {
             ids = &groups[key];
             previous = key;
         }
-        ids->push_back(counter.CounterId);
+        ids->push_back(std::uint64_t{counter.CounterId});
     }
     return groups;
 }

@@ -113,12 +113,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int status = run(argc, argv);
-    try {
-        closeStandardOutput();
-    } catch (const std::exception& failure) {
-        std::cerr << "kfdtopo-diff: " << failure.what() << "\n";
-        return troubleStatus;
-    }
-    return status;
+    return statusAfterClosingStandardOutput("kfdtopo-diff", run(argc, argv), troubleStatus);
 }

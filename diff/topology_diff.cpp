@@ -19,6 +19,7 @@
 #include "fixture/fixture_error.h"
 #include "fixture/json_fixture.h"
 #include "fixture/recent_fields.h"
+#include "graph/link_types.h"
 #include "text/hex_text.h"
 #include "text/unicode_text.h"
 
@@ -139,33 +140,9 @@ constexpr std::array<LinkField, 10> linkFields{{
     {"RecSdmaEngIdMask", [](const HsaIoLinkProperties& l) -> std::uint64_t { return recSdmaEngIdMask(l); }, true},
 }};
 
-// The link types the report leaves unnamed, and those it names.
-constexpr std::array<std::pair<std::uint32_t, std::string_view>, 14> linkTypeNames{{
-    {HSA_IOLINKTYPE_UNDEFINED,        "Undefined"},
-    {HSA_IOLINKTYPE_HYPERTRANSPORT,   "HyperTransport"},
-    {HSA_IOLINKTYPE_PCIEXPRESS,       "PCIe"},
-    {HSA_IOLINKTYPE_AMBA,             "AMBA"},
-    {HSA_IOLINKTYPE_MIPI,             "MIPI"},
-    {HSA_IOLINK_TYPE_QPI_1_1,         "QPI 1.1"},
-    {HSA_IOLINK_TYPE_RAPID_IO,        "RapidIO"},
-    {HSA_IOLINK_TYPE_INFINIBAND,      "InfiniBand"},
-    {HSA_IOLINK_TYPE_XGMI,            "XGMI"},
-    {HSA_IOLINK_TYPE_XGOP,            "XGOP"},
-    {HSA_IOLINK_TYPE_GZ,              "GZ"},
-    {HSA_IOLINK_TYPE_ETHERNET_RDMA,   "Ethernet RDMA"},
-    {HSA_IOLINK_TYPE_RDMA_OTHER,      "other RDMA"},
-    {HSA_IOLINK_TYPE_OTHER,           "Other"},
-}};
-// clang-format on
-static_assert(!linkTypeNames.back().second.empty(), "14 filled rows");
-
-std::string linkTypeName(std::uint32_t type) {
-    for (const auto& [value, name] : linkTypeNames) {
-        if (value == type) {
-            return std::string(name);
-        }
-    }
-    return "type " + dec(type);
+// A link type by its name, by its number where it has none.
+std::string linkTypeText(std::uint32_t type) {
+    return linkTypeName(type).value_or("type " + dec(type));
 }
 
 enum class Section { Presence, Hive, Properties, Memory, Counters, Links, Queries };
@@ -247,19 +224,21 @@ void compareProperties(Comparison& c, std::size_t match, std::size_t partition,
                   values(ours, theirs));
         }
     }
-    const std::array<std::pair<std::string_view, std::uint64_t HsaClockCounters::*>, 4> clock{{
-        {"GPUClockCounter", &HsaClockCounters::GPUClockCounter},
-        {"CPUClockCounter", &HsaClockCounters::CPUClockCounter},
-        {"SystemClockCounter", &HsaClockCounters::SystemClockCounter},
-        {"SystemClockFrequencyHz", &HsaClockCounters::SystemClockFrequencyHz},
+    // Read by name, not through member pointers: the packed record's fields may be misaligned.
+    using ClockField = std::uint64_t (*)(const HsaClockCounters&);
+    const std::array<std::pair<std::string_view, ClockField>, 4> clock{{
+        {"GPUClockCounter", [](const HsaClockCounters& r) -> std::uint64_t { return r.GPUClockCounter; }},
+        {"CPUClockCounter", [](const HsaClockCounters& r) -> std::uint64_t { return r.CPUClockCounter; }},
+        {"SystemClockCounter", [](const HsaClockCounters& r) -> std::uint64_t { return r.SystemClockCounter; }},
+        {"SystemClockFrequencyHz", [](const HsaClockCounters& r) -> std::uint64_t { return r.SystemClockFrequencyHz; }},
     }};
-    for (const auto& [name, member] : clock) {
+    for (const auto& [name, field] : clock) {
         const bool counts = name != "SystemClockFrequencyHz";
-        if ((counts && !c.options.allFields) || a.clock.*member == b.clock.*member) {
+        if ((counts && !c.options.allFields) || field(a.clock) == field(b.clock)) {
             continue;
         }
         c.add(match, Section::Properties, partition, "clock " + std::string(name),
-              values(dec(a.clock.*member), dec(b.clock.*member)));
+              values(dec(field(a.clock)), dec(field(b.clock))));
     }
 }
 
@@ -489,7 +468,7 @@ void addOneSided(Comparison& c, std::vector<std::pair<LinkKey, std::size_t>> bun
             }
         }
         bundles.erase(kept, bundles.end());
-        const std::string what = linkTypeName(type) + " links with " + peers;
+        const std::string what = linkTypeText(type) + " links with " + peers;
         c.add(owner, Section::Links, std::nullopt, what,
               missing ? values(dec(links), "none") : values("none", dec(links)));
     }
@@ -559,13 +538,13 @@ void compareLinks(Comparison& c) {
             // One type for another between the same devices: the type changed.
             if (otherTypes.size() == 1 && types(ours, low, high).size() == 1) {
                 retyped.push_back(
-                    {low, high, values(linkTypeName(type), linkTypeName(otherTypes.front()))});
+                    {low, high, values(linkTypeText(type), linkTypeText(otherTypes.front()))});
             } else {
                 missing.emplace_back(key, tally.count);
             }
             continue;
         }
-        const std::string what = linkTypeName(type) + " links " + peerText(c, low, high);
+        const std::string what = linkTypeText(type) + " links " + peerText(c, low, high);
         if (tally.count != found->second.count && !partitionsDiffer(low) &&
             !partitionsDiffer(high)) {
             c.add(low, Section::Links, std::nullopt, what,

@@ -97,12 +97,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int status = run(argc, argv);
-    try {
-        closeStandardOutput();
-    } catch (const std::exception& failure) {
-        std::cerr << "kfdtopo-export: " << failure.what() << "\n";
-        return writeFailedStatus;
-    }
-    return status;
+    return statusAfterClosingStandardOutput("kfdtopo-export", run(argc, argv), writeFailedStatus);
 }

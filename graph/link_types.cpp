@@ -64,6 +64,13 @@ static_assert(namedAsTheReportNamesThem());
 constexpr std::string_view unknownColour = "#7f7f7f";
 }  // namespace
 
+std::optional<std::string> linkTypeName(std::uint32_t type) {
+    if (const std::optional<LinkTypeRow> row = findLinkType(type)) {
+        return std::string(row->name);
+    }
+    return std::nullopt;
+}
+
 LinkTypeStyle linkTypeStyle(std::uint32_t type) {
     if (const std::optional<LinkTypeRow> row = findLinkType(type)) {
         return {std::string(row->name), std::string(row->code), std::string(row->colour)};

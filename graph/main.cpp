@@ -120,12 +120,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int status = run(argc, argv);
-    try {
-        closeStandardOutput();
-    } catch (const std::exception& failure) {
-        std::cerr << "kfdtopo-graph: " << failure.what() << "\n";
-        return drawingStatus;
-    }
-    return status;
+    return statusAfterClosingStandardOutput("kfdtopo-graph", run(argc, argv), drawingStatus);
 }

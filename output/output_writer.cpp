@@ -325,3 +325,13 @@ void closeStandardOutput() {
         failWrite(shown, errno);
     }
 }
+
+int statusAfterClosingStandardOutput(std::string_view program, int status, int failedStatus) {
+    try {
+        closeStandardOutput();
+    } catch (const std::exception& failure) {
+        std::cerr << program << ": " << failure.what() << "\n";
+        return failedStatus;
+    }
+    return status;
+}

@@ -20,3 +20,8 @@ bool writeOutput(const std::string& path, std::string_view text, bool replaceFil
 /// Flushes standard output and closes it, so that a write that failed late (a full disk) is
 /// not lost. Throws std::runtime_error "standard output: cannot write: <cause>".
 void closeStandardOutput();
+
+/// A program's status once standard output is closed: `status`, or, when the close fails,
+/// `failedStatus` after one line "<program>: standard output: cannot write: <cause>" on
+/// standard error.
+int statusAfterClosingStandardOutput(std::string_view program, int status, int failedStatus);

@@ -75,8 +75,12 @@ CounterSet counterSet(const unsigned char* record) {
         const auto counterCount =
             readField<HSAuint32>(block, offsetof(HsaCounterBlockProperties, NumCounters));
         const unsigned char* counter = block + offsetof(HsaCounterBlockProperties, Counters);
+        // The counters' bytes as they stand: their type may hold a value its enumeration lacks.
         entry.counters.resize(counterCount);
-        std::memcpy(entry.counters.data(), counter, std::size_t{counterCount} * sizeof(HsaCounter));
+        if (counterCount != 0) {
+            std::memcpy(entry.counters.data(), counter,
+                        std::size_t{counterCount} * sizeof(HsaCounter));
+        }
         counters.blocks.push_back(std::move(entry));
         block = counter + std::size_t{counterCount} * sizeof(HsaCounter);
     }

@@ -5,6 +5,8 @@
 # Usage: origin_test.sh <bin dir> <stand-in kernel library> <tree> <kfdtopo version>
 set -euo pipefail
 bin=$1 kernel=$2 tree=$3 version=$4
+# The libhsakmt the loader gives kfdtopo-export: the carried one, or one named by HSAKMT_ROOT.
+library=$(env -u LD_LIBRARY_PATH ldd "$bin/kfdtopo-export" | awk '$1 == "libhsakmt.so.1" { path = $3 } END { print path }')
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 real() { env -u LD_LIBRARY_PATH LD_PRELOAD="$kernel" KFDKERNEL_TOPOLOGY="$tree" "$@" 2>/dev/null; }
@@ -13,7 +15,7 @@ before=$(date -u +%s)
 real "$bin/kfdtopo-export" "$work/capture.json"
 after=$(date -u +%s)
 python3 - "$work/capture.json" "$(hostname)" "$(uname -r)" "$version" "$before" "$after" \
-    "$(readlink -f "$(dirname "$bin")/lib/kfdtopo/hsakmt/libhsakmt.so.1")" <<'PYTHON'
+    "$(readlink -f "$library")" <<'PYTHON'
 import calendar, json, sys, time
 path, host, kernel, version, before, after, library = sys.argv[1:]
 fixture = json.load(open(path))

@@ -132,9 +132,14 @@ TEST(OpenAdvice, NoneWhenTheLibraryIsKfdsim) {
 // process files; the device files are those that the library opens.
 TEST(OpenAdviceDefaults, PathsAreThoseOfThisMachineAndTheLibrary) {
     const DevicePaths paths;
-    for (const std::string& path :
-         {paths.sys + "/bus/pci/devices", paths.sys + "/module", paths.initEnviron, paths.cgroup}) {
+    for (const std::string& path : {paths.initEnviron, paths.cgroup}) {
         EXPECT_TRUE(fs::exists(path)) << path;
+    }
+    // A chroot, such as the suite's Debian 13 root, may have no sysfs of its own.
+    if (fs::exists("/sys/bus")) {
+        for (const std::string& path : {paths.sys + "/bus/pci/devices", paths.sys + "/module"}) {
+            EXPECT_TRUE(fs::exists(path)) << path;
+        }
     }
     const std::string library = readFile(KFDTOPO_HSAKMT_LIBRARY);
     EXPECT_NE(library.find('\0' + paths.kfd + '\0'), std::string::npos) << paths.kfd;
