@@ -1,7 +1,6 @@
 // Machine source: fixtures and trees through kfdsim's loaders, this machine through the reader.
 #include "diff/machine_source.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 
@@ -20,12 +19,7 @@ Topology readMachineFile(const std::string& path) {
 }
 
 void requireMachine(const Topology& topology, const std::string& name) {
-    const auto fault =
-        std::find_if(topology.faults.begin(), topology.faults.end(), [](const Fault& f) {
-            return f.call == KfdCall::OpenKFD || f.call == KfdCall::GetVersion ||
-                   f.call == KfdCall::AcquireSystemProperties;
-        });
-    if (fault != topology.faults.end()) {
+    if (const Fault* fault = noMachineFault(topology)) {
         throw std::runtime_error(name + ": holds no machine, " +
                                  std::string(kfdCallName(fault->call)) + " failed with status " +
                                  std::to_string(fault->status));

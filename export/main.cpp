@@ -1,5 +1,4 @@
 // kfdtopo-export entry point: writes what libhsakmt answers kfdtopo's queries as a kfdsim fixture.
-#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -52,13 +51,6 @@ void reportFaults(const Topology& topology) {
     }
 }
 
-bool holdsNoMachine(const Topology& topology) {
-    return std::any_of(topology.faults.begin(), topology.faults.end(), [](const Fault& fault) {
-        return fault.call == KfdCall::OpenKFD || fault.call == KfdCall::GetVersion ||
-               fault.call == KfdCall::AcquireSystemProperties;
-    });
-}
-
 int run(int argc, char** argv) {
     CommandLine line;
     try {
@@ -78,7 +70,7 @@ int run(int argc, char** argv) {
     try {
         Topology topology = captureTopology(FailedNode::Skipped);
         topology.origin = machineOrigin();
-        const bool noMachine = holdsNoMachine(topology);
+        const bool noMachine = noMachineFault(topology) != nullptr;
         const std::string text = writeJsonFixture(topology);
         // The failures first, so that they are known even when the file cannot be written.
         reportFaults(topology);

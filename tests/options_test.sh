@@ -32,8 +32,8 @@ matches() {
     esac
 }
 
-for spec in "$@"; do
-    IFS=: read -r tool usage_status path <<<"$spec"
+for tool_entry in "$@"; do
+    IFS=: read -r tool usage_status path <<<"$tool_entry"
     run "$path" --help "$work/help"
     usage_line=$(head -n 1 "$work/help.out")
     while IFS='|' read -r tools arguments status stream expected; do
