@@ -36,6 +36,16 @@ struct BundleTally {
 
 using BundleKey = std::tuple<std::size_t, std::size_t, std::uint32_t>;  // first, second, type
 
+// "GFX090402" for gfx942: the CAL name the library makes of the GFX version alone.
+std::string targetCalName(std::uint32_t engineId) {
+    std::string name = "GFX";
+    for (const std::uint32_t shift : {10U, 16U, 24U}) {
+        const std::uint32_t part = (engineId >> shift) & (shift == 10 ? 0x3FU : 0xFFU);
+        name += (part < 10 ? "0" : "") + decimalText(part);
+    }
+    return name;
+}
+
 std::string productName(const HsaNodeProperties& properties) {
     const std::uint16_t* units = properties.MarketingName;
     const std::uint16_t* end = std::find(units, units + HSA_PUBLIC_NAME_SIZE, 0);
@@ -46,12 +56,28 @@ std::string productName(const HsaNodeProperties& properties) {
         return *name;
     }
     const auto* calName = reinterpret_cast<const char*>(properties.AMDName);
-    return std::string(calName, strnlen(calName, sizeof properties.AMDName));
+    std::string name(calName, strnlen(calName, sizeof properties.AMDName));
+    // A name that only spells the GFX target says nothing the target does not.
+    return name == targetCalName(properties.EngineId.Value) ? "" : name;
+}
+
+// The CPUs of a CPU node's NUMA node, where the capture recorded them.
+std::string cpuList(const Topology& machine, std::uint32_t node) {
+    if (!machine.origin) {
+        return "";
+    }
+    for (const NumaCpus& numa : machine.origin->numa) {
+        if (numa.node == node) {
+            return numa.cpuList;
+        }
+    }
+    return "";
 }
 
 // The devices of the nodes, CPUs first; returns the device of each node.
 std::vector<std::size_t> foldNodes(const Topology& machine, std::vector<Device>& devices) {
     std::vector<std::size_t> deviceOf(machine.nodes.size());
+    std::uint32_t agents = 0;
     for (const DeviceKind kind : {DeviceKind::Cpu, DeviceKind::Gpu}) {
         std::int64_t count = 0;
         for (std::uint32_t node = 0; node < machine.nodes.size(); ++node) {
@@ -72,10 +98,21 @@ std::vector<std::size_t> foldNodes(const Topology& machine, std::vector<Device>&
                 made.location = properties.LocationId;
                 made.engineId = properties.EngineId.Value;
                 made.productName = productName(properties);
+                if (kind == DeviceKind::Cpu) {
+                    made.numaNode = node;
+                    made.cpuList = cpuList(machine, node);
+                }
                 devices.push_back(made);
                 device = devices.end() - 1;
             }
             device->nodes.push_back(node);
+            if (kind == DeviceKind::Gpu) {
+                device->agents.push_back(agents++);
+            }
+            if (kind == DeviceKind::Gpu && properties.DrmRenderMinor > 0) {
+                device->renderMinors.push_back(
+                    static_cast<std::uint32_t>(properties.DrmRenderMinor));
+            }
             device->cpuThreads += properties.NumCPUCores;
             device->xccs += properties.NumXcc;
             deviceOf[node] = static_cast<std::size_t>(device - devices.begin());
@@ -159,6 +196,10 @@ void chooseCpus(DeviceGraph& graph) {
                 chosen = cpu;
             }
         }
+        if (const std::optional<std::size_t> cpu = graph.devices[gpu].cpu) {
+            graph.devices[gpu].numaNode = graph.devices[*cpu].numaNode;
+            graph.devices[gpu].cpuList = graph.devices[*cpu].cpuList;
+        }
     }
 }
 }  // namespace
@@ -237,5 +278,3 @@ DeviceGraph buildDeviceGraph(const Topology& machine) {
     chooseCpus(graph);
     return graph;
 }
-
-

@@ -31,9 +31,14 @@ struct Device {
     std::uint32_t domain = 0;  // PCI domain and location of the first node
     std::uint32_t location = 0;
     std::uint32_t engineId = 0;
-    std::string productName;                 // the marketing name, else the CAL name
-    std::optional<std::size_t> cpu;          // the CPU device it links to with the lowest weight
-    std::vector<LinkBundle> partitionLinks;  // between its own nodes, by type
+    std::string productName;  // the marketing name, else the CAL name unless it spells the target
+    std::vector<std::uint32_t> renderMinors;  // of its nodes with a DRM render node
+    std::vector<std::uint32_t> agents;        // runtime indices: GPU nodes in node order
+    std::optional<std::uint32_t> numaNode;    // a CPU node's number; a GPU's is its CPU's
+    std::string cpuList;                      // of that NUMA node, as Linux lists it; "" unknown
+    std::optional<std::size_t> cpu;           // the CPU device it links to with the lowest weight
+    std::vector<LinkBundle> partitionLinks;   // between its own nodes, by type
+    std::vector<std::string> differences;     // from its reference device, one phrase each
 };
 
 /// The strongest link from one device to another: the lowest weight, the first one listed
@@ -71,6 +76,13 @@ struct DeviceGraph {
     std::vector<std::vector<std::optional<LinkCell>>> cells;  // [from][to]
     std::vector<DevicePair> pairs;                            // in the order of first, then second
     std::vector<LeftOutLinks> leftOut;                        // only reasons that occur
+    // Against a reference machine: its name, the cells whose strongest link differs from the
+    // reference's, with the reference's cell, the reference's devices this machine lacks and
+    // the device pairs the reference links and this machine does not.
+    std::string reference;
+    std::vector<std::vector<std::optional<std::optional<LinkCell>>>> referenceCells;
+    std::vector<std::string> missingDevices;
+    std::vector<DevicePair> missingPairs;
 };
 
 /// Folds the library's answers into devices. A link is left out when it starts at another

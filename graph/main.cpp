@@ -7,9 +7,12 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "diff/machine_source.h"
+#include "export/fixture_origin.h"
 #include "graph/device_model.h"
 #include "graph/dot_writer.h"
 #include "graph/matrix_writer.h"
+#include "graph/reference_marks.h"
 #include "graph/svg_render.h"
 #include "output/output_writer.h"
 #include "reader/model_builder.h"
@@ -23,11 +26,15 @@ constexpr OptionSpec graphOptions[] = {
     {"--width", "COLUMNS",
      "cut the matrix into blocks of at most COLUMNS characters\n"
      "(default 80; 0 for one block)"},
+    {"--routes", "", "draw the links the kernel derives through a third device"},
+    {"--expand", "", "draw every GPU of a machine of more than 16 GPUs,\nwhose hives are folded"},
+    {"--against", "REFERENCE",
+     "mark what differs from REFERENCE, a fixture or a captured\ntopology tree"},
 };
 
 constexpr ProgramSpec program = {
     "kfdtopo-graph",
-    "Usage: kfdtopo-graph [--dot | --svg FILE] [--width COLUMNS]",
+    "Usage: kfdtopo-graph [--dot | --svg FILE] [--against REFERENCE] [OPTION]...",
     "Shows the CPUs, GPUs and IO links that libhsakmt reports: by default a matrix of the\n"
     "strongest link between each two devices, then the CPUs, GPUs and XGMI hives.\n",
     graphOptions,
@@ -46,6 +53,8 @@ struct Options {
     bool dot = false;
     std::optional<std::string> svg;
     std::size_t width = 80;
+    DrawOptions drawing;
+    std::optional<std::string> against;
 };
 
 std::size_t columnCount(const std::string& text) {
@@ -60,6 +69,9 @@ Options parseOptions(const CommandLine& line) {
     Options options;
     options.dot = line.has("--dot");
     options.svg = line.value("--svg");
+    options.drawing.routes = line.has("--routes");
+    options.drawing.expand = line.has("--expand");
+    options.against = line.value("--against");
     if (const std::optional<std::string> width = line.value("--width")) {
         options.width = columnCount(*width);
     }
@@ -95,11 +107,25 @@ int run(int argc, char** argv) {
         std::cerr << usageErrorText(program, wrong);
         return usageStatus;
     }
+    std::optional<Topology> reference;
+    if (options.against) {
+        try {
+            reference = readMachineFile(*options.against);
+            requireMachine(*reference, *options.against);
+        } catch (const std::exception& failure) {
+            std::cerr << "kfdtopo-graph: " << failure.what() << "\n";
+            return libraryStatus;
+        }
+    }
     DeviceGraph graph;
     try {
-        const Topology machine = readMachine();
+        Topology machine = readMachine();
         requireLinks(machine);
+        machine.origin = machineOrigin();
         graph = buildDeviceGraph(machine);
+        if (reference) {
+            markAgainst(graph, machine, *reference, *options.against);
+        }
     } catch (const std::exception& failure) {
         // kfdtopo's message, status and advice.
         std::cerr << failure.what() << "\n";
@@ -107,9 +133,12 @@ int run(int argc, char** argv) {
     }
     try {
         if (options.svg) {
-            writeOutput(*options.svg, renderSvg(dotText(graph)), true);
+            writeOutput(*options.svg, renderSvg(dotText(graph, options.drawing)), true);
         } else {
-            writeOutput("-", options.dot ? dotText(graph) : matrixText(graph, options.width), true);
+            writeOutput(
+                "-",
+                options.dot ? dotText(graph, options.drawing) : matrixText(graph, options.width),
+                true);
         }
     } catch (const std::exception& failure) {
         std::cerr << "kfdtopo-graph: " << failure.what() << "\n";

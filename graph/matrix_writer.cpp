@@ -74,6 +74,17 @@ std::string cellText(const std::optional<LinkCell>& cell) {
     return cell ? linkTypeStyle(cell->type).code + decimalText(cell->weight) : "-";
 }
 
+// A cell, marked "!" where it differs from the reference's.
+std::string markedCell(const DeviceGraph& graph, std::size_t row, std::size_t column) {
+    const bool marked = !graph.referenceCells.empty() && graph.referenceCells[row][column];
+    return cellText(graph.cells[row][column]) + (marked ? "!" : "");
+}
+
+// A device's name, marked "!" where it differs from the reference's device.
+std::string markedName(const Device& device) {
+    return device.name + (device.differences.empty() ? "" : "!");
+}
+
 std::string matrix(const DeviceGraph& graph, std::size_t width) {
     const std::size_t count = graph.devices.size();
     std::size_t nameWidth = 0;
@@ -81,7 +92,7 @@ std::string matrix(const DeviceGraph& graph, std::size_t width) {
     for (std::size_t row = 0; row < count; ++row) {
         nameWidth = std::max(nameWidth, graph.devices[row].name.size());
         for (std::size_t column = 0; column < count; ++column) {
-            cellWidth = std::max(cellWidth, cellText(graph.cells[row][column]).size());
+            cellWidth = std::max(cellWidth, markedCell(graph, row, column).size());
         }
     }
     cellWidth = std::max(cellWidth, nameWidth);
@@ -99,7 +110,7 @@ std::string matrix(const DeviceGraph& graph, std::size_t width) {
         for (std::size_t row = 0; row < count; ++row) {
             rows.push_back(Row{graph.devices[row].name});
             for (std::size_t column = from; column < to; ++column) {
-                rows.back().push_back(cellText(graph.cells[row][column]));
+                rows.back().push_back(markedCell(graph, row, column));
             }
         }
         std::vector<std::size_t> widths(to - from + 1, cellWidth);
@@ -146,14 +157,46 @@ std::string deviceRuns(const DeviceGraph& graph, const std::vector<std::size_t>&
     return text;
 }
 
+std::string numaText(const Device& device) {
+    return device.numaNode ? decimalText(*device.numaNode) : "-";
+}
+
+std::string cpuListText(const Device& device) {
+    return !device.numaNode ? "-" : device.cpuList.empty() ? "unknown" : device.cpuList;
+}
+
 std::string cpuTable(const DeviceGraph& graph) {
-    std::vector<Row> rows{{"CPU", "nodes", "threads"}};
+    std::vector<Row> rows{{"CPU", "nodes", "threads", "NUMA", "CPU list"}};
     for (const Device& device : graph.devices) {
         if (device.kind == DeviceKind::Cpu) {
-            rows.push_back({device.name, nodeRuns(device.nodes), decimalText(device.cpuThreads)});
+            rows.push_back({markedName(device), nodeRuns(device.nodes),
+                            decimalText(device.cpuThreads), numaText(device), cpuListText(device)});
         }
     }
     return rows.size() == 1 ? "" : "\n" + table(rows);
+}
+
+// Where a job finds each GPU: its runtime indices, render nodes and NUMA node's CPUs.
+std::string placementTable(const DeviceGraph& graph, std::size_t width) {
+    std::vector<Row> rows{{"GPU", "runtime", "render nodes", "NUMA", "CPU list"}};
+    for (const Device& device : graph.devices) {
+        if (device.kind == DeviceKind::Gpu) {
+            rows.push_back(
+                {device.name, nodeRuns(device.agents),
+                 device.renderMinors.empty() ? "-" : "renderD" + nodeRuns(device.renderMinors),
+                 numaText(device), cpuListText(device)});
+        }
+    }
+    if (rows.size() == 1) {
+        return "";
+    }
+    return "\n" + table(rows) + "\n" +
+           wrapped(words("runtime: the indices a runtime gives the GPU's agents, as "
+                         "HIP_VISIBLE_DEVICES and ROCR_VISIBLE_DEVICES take them (GPU nodes "
+                         "in node order, one per partition). Render nodes are in /dev/dri. "
+                         "NUMA: a CPU node's own number, as libhsakmt takes it; a GPU's is its "
+                         "CPU's. CPU list: that NUMA node's, where the capture recorded it."),
+                   width);
 }
 
 std::string gpuTable(const DeviceGraph& graph) {
@@ -164,7 +207,7 @@ std::string gpuTable(const DeviceGraph& graph) {
             continue;
         }
         rows.push_back(
-            {device.name, nodeRuns(device.nodes),
+            {markedName(device), nodeRuns(device.nodes),
              device.cpu ? graph.devices[*device.cpu].name : "-",
              device.hive == 0 ? "-" : decimalText(static_cast<std::int64_t>(device.hive)),
              pciLocation(device.domain, device.location),
@@ -189,6 +232,41 @@ std::string hiveTable(const DeviceGraph& graph) {
     return rows.size() == 1 ? "" : "\n" + table(rows);
 }
 
+// What differs from the reference, one line each: the devices, the marked cells with the
+// reference's value, the devices it has and this machine lacks.
+std::string referenceLines(const DeviceGraph& graph, std::size_t width) {
+    if (graph.reference.empty()) {
+        return "";
+    }
+    std::vector<std::string> lines;
+    for (const Device& device : graph.devices) {
+        for (const std::string& difference : device.differences) {
+            lines.push_back(device.name + ": " + difference);
+        }
+    }
+    for (std::size_t row = 0; row < graph.devices.size(); ++row) {
+        for (std::size_t column = 0; column < graph.devices.size(); ++column) {
+            if (const auto& there = graph.referenceCells[row][column]) {
+                lines.push_back(graph.devices[row].name + " to " + graph.devices[column].name +
+                                ": " + cellText(graph.cells[row][column]) + ", reference " +
+                                cellText(*there));
+            }
+        }
+    }
+    for (const std::string& device : graph.missingDevices) {
+        lines.push_back("missing: " + device);
+    }
+    std::string text =
+        "\n" + wrapped(words("Against " + graph.reference + ": " +
+                             (lines.empty() ? "no differences."
+                                            : counted(lines.size(), "difference") + ", marked !")),
+                       width);
+    for (const std::string& line : lines) {
+        text += line + "\n";
+    }
+    return text;
+}
+
 std::string leftOutLines(const DeviceGraph& graph) {
     std::string text;
     for (const LeftOutLinks& links : graph.leftOut) {
@@ -200,14 +278,12 @@ std::string leftOutLines(const DeviceGraph& graph) {
 }
 }  // namespace
 
-
-
-
 std::string matrixText(const DeviceGraph& graph, std::size_t width) {
     std::string text = summaryLine(graph) + "\n";
     if (graph.devices.empty()) {
         return text;
     }
     text += "\n" + matrix(graph, width) + "\n" + legend(graph, width);
-    return text + cpuTable(graph) + gpuTable(graph) + hiveTable(graph) + leftOutLines(graph);
+    return text + cpuTable(graph) + gpuTable(graph) + placementTable(graph, width) +
+           hiveTable(graph) + leftOutLines(graph) + referenceLines(graph, width);
 }

@@ -16,6 +16,7 @@
 #include <hsakmt/hsakmt.h>
 
 #include "fixture/json_fixture.h"
+#include "fixture/json_writer.h"
 #include "fixture/topology.h"
 #include "sim/api/counter_record.h"
 #include "sim/api/topology_source.h"
@@ -33,6 +34,7 @@ struct Library {
     std::mutex mutex;
     std::optional<Session> session;
     std::optional<Topology> nextTopology;  // given in-process, served by the next open
+    std::optional<std::string> origin;     // of the fixture last opened, as fixture text
 };
 
 // The process-wide state behind the C functions.
@@ -144,6 +146,12 @@ HSAKMT_STATUS HSAKMTAPI hsaKmtOpenKFD() {
         if (const std::optional<HSAint32> fault =
                 injectedFault(session->topology.faults, KfdCall::OpenKFD, std::nullopt)) {
             return toStatus(*fault);
+        }
+        lib.origin.reset();
+        if (const std::optional<FixtureOrigin>& origin = session->topology.origin) {
+            Topology described;
+            described.origin = origin;
+            lib.origin = writeJsonFixture(described);
         }
         lib.session = std::move(session);
         return HSAKMT_STATUS_SUCCESS;
@@ -260,3 +268,11 @@ HSAKMT_STATUS HSAKMTAPI hsaKmtPmcGetCounterProperties(HSAuint32 NodeId,
 // Not a libhsakmt function: its presence tells a tool that the library answering is kfdsim, so
 // that a failure it reports was replayed from a fixture, not met on this machine.
 extern "C" const char* kfdsimLibraryName() { return "kfdsim"; }
+
+// Not a libhsakmt function either: where the machine served since the last open was captured, as
+// a fixture that gives nothing else; NULL when its fixture says nothing of it.
+extern "C" const char* kfdsimFixtureOrigin() {
+    Library& lib = library();
+    const std::lock_guard lock(lib.mutex);
+    return lib.origin ? lib.origin->c_str() : nullptr;
+}
