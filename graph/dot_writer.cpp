@@ -20,6 +20,7 @@ constexpr std::size_t partitionsPerRow = 4;
 constexpr std::size_t mostUnfoldedGpus = 16;
 // A screen's proportions, width to height, which the grid of hives and GPUs keeps near.
 constexpr double screenRatio = 16.0 / 9.0;
+constexpr double boxRatio = 1.5;
 // What differs from a reference: black, drawn so that it survives black and white.
 constexpr const char* markColour = "#000000";
 
@@ -346,15 +347,15 @@ std::string hiveBox(const DeviceGraph& graph, std::size_t hive, const HiveLinks&
 
 GridPlace boxPlace(const std::string& box) { return {{box}, {box}, 1, 1}; }
 
-// The columns whose grid comes closest to the target proportions, taking a box (with the space
-// around it) as about square.
+// The columns whose grid comes closest to the target proportions, taking a box with the space
+// around it as half again as wide as high.
 std::size_t gridColumns(const std::vector<GridPlace>& places) {
     const double count = static_cast<double>(places.size());
     std::size_t best = 1;
     double bestError = 0;
     for (std::size_t columns = 1; columns <= places.size(); ++columns) {
         const double rows = std::ceil(count / static_cast<double>(columns));
-        const double width = static_cast<double>(columns * places.front().width);
+        const double width = boxRatio * static_cast<double>(columns * places.front().width);
         const double error = std::abs(
             std::log(width / (rows * static_cast<double>(places.front().height)) / screenRatio));
         if (columns == 1 || error < bestError) {
