@@ -21,7 +21,9 @@ const OptionSpec* findOption(const ProgramSpec& program, std::string_view name) 
 
 std::string optionLine(std::string_view names, std::string_view help) {
     std::string line = "  " + std::string(names);
-    line.append(line.size() + 1 < helpColumn ? helpColumn - line.size() : 1, ' ');
+    // Names too long for the column: the help starts on the next line.
+    line += line.size() + 1 < helpColumn ? std::string(helpColumn - line.size(), ' ')
+                                         : "\n" + std::string(helpColumn, ' ');
     // A help of several lines goes on in the same column.
     for (const char c : help) {
         line.push_back(c);
