@@ -142,16 +142,17 @@ std::vector<SvgElement> svgElements(const std::string& svg) {
     return elements;
 }
 
-// What the SVG shows: each cluster with the boxes inside its bounds, each box, and each edge
-// with its colour and whether it is faded or dashed, in the SVG's order.
+// What the SVG shows: each cluster with the boxes inside its bounds, by name (Graphviz writes
+// clusters in an order of its memory), then each box and each edge with its colour and whether
+// it is faded or dashed, in the SVG's order.
 std::string svgStructure(const std::string& svg) {
     const std::vector<SvgElement> elements = svgElements(svg);
-    std::string text;
+    std::set<std::string> clusters;
     for (const SvgElement& cluster : elements) {
         if (cluster.kind != "cluster") {
             continue;
         }
-        text += "cluster " + cluster.title + ":";
+        std::string text = "cluster " + cluster.title + ":";
         for (const SvgElement& box : elements) {
             const double x = (box.left + box.right) / 2;
             const double y = (box.top + box.bottom) / 2;
@@ -160,7 +161,11 @@ std::string svgStructure(const std::string& svg) {
                 text += " " + box.title;
             }
         }
-        text += "\n";
+        clusters.insert(text + "\n");
+    }
+    std::string text;
+    for (const std::string& cluster : clusters) {
+        text += cluster;
     }
     for (const SvgElement& element : elements) {
         if (element.kind == "node") {
