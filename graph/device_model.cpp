@@ -15,6 +15,7 @@
 
 #include "fixture/topology.h"
 #include "report/value_format.h"
+#include "text/hex_text.h"
 #include "text/unicode_text.h"
 
 namespace {
@@ -36,12 +37,12 @@ struct BundleTally {
 
 using BundleKey = std::tuple<std::size_t, std::size_t, std::uint32_t>;  // first, second, type
 
-// "GFX090402" for gfx942: the CAL name the library makes of the GFX version alone.
+// "GFX090402" for gfx942, "GFX0b0501" for gfx1151: the CAL name the library makes of the GFX
+// version alone, two hexadecimal digits a part.
 std::string targetCalName(std::uint32_t engineId) {
     std::string name = "GFX";
     for (const std::uint32_t shift : {10U, 16U, 24U}) {
-        const std::uint32_t part = (engineId >> shift) & (shift == 10 ? 0x3FU : 0xFFU);
-        name += (part < 10 ? "0" : "") + decimalText(part);
+        name += hexText((engineId >> shift) & (shift == 10 ? 0x3FU : 0xFFU), 2);
     }
     return name;
 }
