@@ -19,6 +19,9 @@
 #include "text/unicode_text.h"
 
 namespace {
+// DRM numbers render nodes from 128; a node without one has 0.
+constexpr HSAint32 firstRenderMinor = 128;
+
 // Reasons to leave a link out, in the order they are checked.
 constexpr std::array<std::string_view, 3> leftOutReasons{
     "NodeFrom is not the listing node",
@@ -110,7 +113,7 @@ std::vector<std::size_t> foldNodes(const Topology& machine, std::vector<Device>&
             if (kind == DeviceKind::Gpu) {
                 device->agents.push_back(agents++);
             }
-            if (kind == DeviceKind::Gpu && properties.DrmRenderMinor > 0) {
+            if (kind == DeviceKind::Gpu && properties.DrmRenderMinor >= firstRenderMinor) {
                 device->renderMinors.push_back(
                     static_cast<std::uint32_t>(properties.DrmRenderMinor));
             }
