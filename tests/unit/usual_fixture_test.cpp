@@ -3,7 +3,6 @@
 #include "fixture/usual_fixture.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,22 +13,10 @@
 #include "fixture/json_fixture.h"
 #include "fixture/json_writer.h"
 #include "tests/support/paths.h"
+#include "tests/support/strict_only.h"
 #include "tests/support/text_files.h"
 
 namespace {
-
-// The same fixture with its first key's first letter escaped, which only the strict loader
-// reads; nothing when it has no key to escape.
-std::optional<std::string> strictOnly(const std::string& text) {
-    const std::size_t brace = text.find('{');
-    const std::size_t quote = text.find('"', brace);
-    if (brace == std::string::npos || quote == std::string::npos || quote + 1 >= text.size()) {
-        return std::nullopt;
-    }
-    char escape[8];
-    std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(text[quote + 1]));
-    return text.substr(0, quote + 1) + escape + text.substr(quote + 2);
-}
 
 TEST(UsualFixture, EveryFixtureReadsAsTheStrictLoaderReadsIt) {
     std::size_t usual = 0;
