@@ -1,5 +1,6 @@
 // Fixture fuzzer: arbitrary bytes as a kfdsim fixture, a sysfs properties file or a small captured
-// tree with its overlay; each accepted topology runs the whole report.
+// tree with its overlay; each accepted topology runs the whole report, and a fixture the usual
+// reader takes must read the same through the strict loader.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -16,11 +17,14 @@
 
 #include "app/report_run.h"
 #include "fixture/json_fixture.h"
+#include "fixture/json_writer.h"
 #include "fixture/topology.h"
+#include "fixture/usual_fixture.h"
 #include "sim/api/hsakmt_api.h"
 #include "sim/sysfs/sysfs_properties.h"
 #include "sim/sysfs/sysfs_replay.h"
 #include "tests/support/stdout_capture.h"
+#include "tests/support/strict_only.h"
 
 namespace {
 // Bank and link counts above this make reports of millions of sections: slow, and no more
@@ -76,6 +80,22 @@ Topology loadTree(std::string_view text) {
     return loadSysfsTopology(scratch.path);
 }
 
+// A fixture that the usual reader takes must read the same through the strict loader.
+void checkUsualReader(std::string_view text) {
+    const std::optional<Topology> usual = readUsualFixture(text);
+    const std::optional<std::string> escaped = strictOnly(std::string(text));
+    if (!usual || !escaped) {
+        return;
+    }
+    try {
+        if (writeJsonFixture(*usual) != writeJsonFixture(parseJsonFixture(*escaped, "input"))) {
+            std::abort();
+        }
+    } catch (const FixtureError&) {
+        std::abort();
+    }
+}
+
 // The input's first byte chooses what it is: 'P' a properties file, 'T' a tree, else a fixture.
 std::optional<Topology> load(std::string_view text) {
     if (!text.empty() && text.front() == 'P') {
@@ -86,6 +106,7 @@ std::optional<Topology> load(std::string_view text) {
     if (!text.empty() && text.front() == 'T') {
         return loadTree(text.substr(1));
     }
+    checkUsualReader(text);
     return parseJsonFixture(text, "input");
 }
 }  // namespace

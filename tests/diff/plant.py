@@ -66,10 +66,11 @@ def drop_nodes(topology, dropped):
             renumber[i] = len(kept)
             kept.append(node)
     for node in kept:
-        links = [link for link in node.get("io_links", []) if link["NodeTo"] not in dropped]
+        # An export leaves out the fields that are 0.
+        links = [link for link in node.get("io_links", []) if link.get("NodeTo", 0) not in dropped]
         for link in links:
-            link["NodeFrom"] = renumber[link["NodeFrom"]]
-            link["NodeTo"] = renumber[link["NodeTo"]]
+            link["NodeFrom"] = renumber[link.get("NodeFrom", 0)]
+            link["NodeTo"] = renumber[link.get("NodeTo", 0)]
         set_links(node, links)
     topology["nodes"] = kept
     topology["faults"] = [f for f in topology.get("faults", []) if f.get("node") not in dropped]
@@ -118,7 +119,8 @@ def cut_links(topology, bus, link_type):
     for i, node in enumerate(topology["nodes"]):
         set_links(node, [
             link for link in node.get("io_links", [])
-            if link["IoLinkType"] != int(link_type) or (i not in nodes and link["NodeTo"] not in nodes)
+            if link.get("IoLinkType", 0) != int(link_type)
+            or (i not in nodes and link.get("NodeTo", 0) not in nodes)
         ])
 
 
@@ -136,7 +138,7 @@ def set_link(topology, source, target, field, value):
     targets = set(selected(topology, target))
     for i in selected(topology, source):
         for link in topology["nodes"][i].get("io_links", []):
-            if link["NodeTo"] in targets:
+            if link.get("NodeTo", 0) in targets:
                 link[field] = int(value, 0)
 
 
