@@ -27,7 +27,7 @@ std::vector<std::optional<std::size_t>> graphDevices(const DeviceGraph& graph,
 }
 
 // Each reference hive stays where most of its GPUs are here: a GPU of it elsewhere is outside its
-// hive, a GPU that is there and not of it has joined the hive.
+// hive; a GPU in a hive here that is in none there has joined one.
 void markHives(DeviceGraph& graph, const DeviceGraph& there,
                const std::vector<std::optional<std::size_t>>& here,
                const std::vector<std::optional<std::size_t>>& back) {
@@ -54,8 +54,8 @@ void markHives(DeviceGraph& graph, const DeviceGraph& there,
         const std::size_t hive = graph.devices[m].hive;
         if (hiveThere != 0 && hiveHere[hiveThere] != hive) {
             graph.devices[m].differences.emplace_back("outside its XGMI hive");
-        } else if (hive != 0 && (hiveThere == 0 || hiveHere[hiveThere] != hive)) {
-            graph.devices[m].differences.emplace_back("in an XGMI hive it is not in there");
+        } else if (hive != 0 && hiveThere == 0) {
+            graph.devices[m].differences.emplace_back("joined an XGMI hive");
         }
     }
 }
@@ -90,7 +90,8 @@ void markAgainst(DeviceGraph& graph, const Topology& machine, const Topology& re
             here[*r] = m;
             back[*m] = r;
             if (match.moved) {
-                graph.devices[*m].differences.emplace_back("at another PCI location");
+                graph.devices[*m].differences.push_back(
+                    "moved from " + referenceIds.devices[*match.reference].name);
             }
         }
     }
