@@ -47,3 +47,14 @@ std::string summaryLine(const DeviceGraph& graph) {
 std::string pciLocation(std::uint32_t domain, std::uint32_t location) {
     return (domain == 0 ? "" : hexText(domain, 4) + ":") + locationIdString(location);
 }
+
+std::string deviceRuns(const DeviceGraph& graph, const std::vector<std::size_t>& devices) {
+    std::string text;
+    for (const auto& [first, last] : numberRuns(devices)) {
+        text += (text.empty() ? "" : " ") + graph.devices[first].name;
+        if (last != first) {
+            text += "-" + graph.devices[last].name;
+        }
+    }
+    return text;
+}

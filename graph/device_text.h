@@ -24,3 +24,6 @@ std::string summaryLine(const DeviceGraph& graph);
 
 /// "63:00.0", with "dddd:" first for a domain that is not 0.
 std::string pciLocation(std::uint32_t domain, std::uint32_t location);
+
+/// Devices by their names as runs, "GPU0-GPU2 GPU4": `devices` are ascending indices.
+std::string deviceRuns(const DeviceGraph& graph, const std::vector<std::size_t>& devices);

@@ -333,8 +333,7 @@ std::string hiveBox(const DeviceGraph& graph, std::size_t hive, const HiveLinks&
         }
     }
     std::string label = "XGMI hive " + number(hive) + "\n" + counted(members.size(), "GPU") + ": " +
-                        first.name + "-" + graph.devices[members.back()].name + "\n" +
-                        gfxName(first.engineId) +
+                        deviceRuns(graph, members) + "\n" + gfxName(first.engineId) +
                         (first.productName.empty() ? "" : " " + first.productName) + "\nruntime " +
                         nodeRuns(agents) + hiveTitleLines(links);
     for (const std::string& difference : differences) {

@@ -146,17 +146,6 @@ std::string legend(const DeviceGraph& graph, std::size_t width) {
     return codes.empty() ? text : text + wrapped(codes, width);
 }
 
-std::string deviceRuns(const DeviceGraph& graph, const std::vector<std::size_t>& devices) {
-    std::string text;
-    for (const auto& [first, last] : numberRuns(devices)) {
-        text += (text.empty() ? "" : " ") + graph.devices[first].name;
-        if (last != first) {
-            text += "-" + graph.devices[last].name;
-        }
-    }
-    return text;
-}
-
 std::string numaText(const Device& device) {
     return device.numaNode ? decimalText(*device.numaNode) : "-";
 }
