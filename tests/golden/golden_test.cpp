@@ -525,7 +525,8 @@ TEST(KfdtopoExport, RealLibraryWithoutKfdDeviceKeepsAnEarlierCapture) {
     EXPECT_TRUE(kept == capture);
     EXPECT_EQ(files, 1);
     // The failed open and its advice, then what became of the file.
-    std::string expected = "kfdtopo-export: hsaKmtOpenKFD failed with status 20, recorded as a fault\n";
+    std::string expected =
+        "kfdtopo-export: hsaKmtOpenKFD failed with status 20, recorded as a fault\n";
     for (const std::string& line : machineAdvice(DevicePaths{}, currentUser())) {
         expected += "kfdtopo-export: " + line + "\n";
     }
