@@ -393,7 +393,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, RoundTrip, ::testing::ValuesIn(roundTripCases())
 struct Refusal {
     int line = 0;
     std::string kind;  // "fixture", "properties" or "overlay": the input is that text; "path":
-                       // the input names the topology
+                       // the input names the topology; "entries": a count of files in nodes/
     std::string input;
     std::string message;
 };
@@ -437,12 +437,26 @@ std::vector<Refusal> loadRefusals() {
 class Refused : public ::testing::TestWithParam<Refusal> {};
 
 // Writes a row's text in `directory`: a fixture as refused.json, a node's properties or an
-// overlay in the one-node tree refused/. Returns the file that the loader's line names.
+// overlay in the one-node tree refused/, or the tree refused/ with that many empty files in
+// nodes/. Returns the file that the loader's line names, or the tree.
 std::string writeRefused(const Refusal& refusal, const std::string& directory) {
     const std::string text = unescaped(refusal.input);
     if (refusal.kind == "fixture") {
         writeFile(directory + "/refused.json", text);
         return "refused.json";
+    }
+    if (refusal.kind == "entries") {
+        fs::create_directories(directory + "/refused/nodes");
+        writeFile(directory + "/refused/generation_id", "1\n");
+        // Names linked to a few files: making 65536 files takes seconds, naming them does not.
+        for (unsigned long entry = 0; entry < std::stoul(text); ++entry) {
+            const std::string file = directory + "/entry" + std::to_string(entry / 4096);
+            if (entry % 4096 == 0) {
+                writeFile(file, "");
+            }
+            fs::create_hard_link(file, directory + "/refused/nodes/" + std::to_string(entry));
+        }
+        return "refused";
     }
     if (refusal.kind != "properties" && refusal.kind != "overlay") {
         throw std::runtime_error("unknown kind of refusal: " + refusal.kind);
@@ -468,7 +482,7 @@ TEST_P(Refused, LoaderLineThenFailedOpen) {
         char pattern[] = "/tmp/kfdtopo-refused-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory = pattern;
-        named = writeRefused(refusal, directory) + ": ";
+        named = writeRefused(refusal, directory) + (refusal.message[0] == '/' ? "" : ": ");
         topology = refusal.kind == "fixture" ? "refused.json" : "refused";
     }
     const ProcessResult result =
