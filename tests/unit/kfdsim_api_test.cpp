@@ -5,8 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <grp.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -137,6 +141,71 @@ TEST(KfdsimApi, CallsAnswerByStateFaultsAndOutputPointers) {
     testing::internal::GetCapturedStderr();
     unsetenv("KFDSIM_TOPOLOGY");
     std::filesystem::remove(path);
+}
+
+// What an open by a user other than root writes on stderr, and its status (root reads what
+// permissions deny, so a child drops to nobody first).
+std::pair<std::string, int> openAsUser(const std::string& topology) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+        return {"pipe failed", -1};
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        constexpr uid_t nobody = 65534;
+        dup2(pipeEnds[1], STDERR_FILENO);
+        close(pipeEnds[0]);
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+             setresuid(nobody, nobody, nobody) != 0)) {
+            _exit(100);
+        }
+        setenv("KFDSIM_TOPOLOGY", topology.c_str(), 1);
+        _exit(hsaKmtOpenKFD());
+    }
+    close(pipeEnds[1]);
+    std::string err;
+    char buffer[256];
+    for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+        err.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {err, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// A captured tree copied with a part its reader may not read: the open fails with the
+// system's error for that part.
+TEST(KfdsimApi, TreeItsUserCannotReadIsRefused) {
+    const struct {
+        const char* unreadable;
+        const char* message;
+    } parts[] = {
+        {"nodes", "/nodes: cannot read: Permission denied"},
+        {"generation_id", "/generation_id: cannot read: Permission denied"},
+        {"nodes/0/properties", "/nodes/0/properties: cannot read: Permission denied"},
+    };
+    for (const auto& part : parts) {
+        char pattern[] = "/tmp/kfdsim-unreadable-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        const std::string tree = pattern;
+        std::filesystem::create_directories(tree + "/nodes/0");
+        std::ofstream(tree + "/generation_id") << "1\n";
+        std::ofstream(tree + "/nodes/0/properties") << "cpu_cores_count 4\n";
+        for (const char* readable : {"", "/nodes", "/nodes/0"}) {
+            chmod((tree + readable).c_str(), 0755);
+        }
+        for (const char* readable : {"/generation_id", "/nodes/0/properties"}) {
+            chmod((tree + readable).c_str(), 0644);
+        }
+        chmod((tree + "/" + part.unreadable).c_str(), 0);
+        const auto [err, status] = openAsUser(tree);
+        EXPECT_EQ(status, 1) << part.unreadable;
+        EXPECT_EQ(err, "kfdsim: " + tree + part.message + "\n") << part.unreadable;
+        chmod((tree + "/" + part.unreadable).c_str(), 0700);
+        std::filesystem::remove_all(tree);
+    }
 }
 
 }  // namespace
