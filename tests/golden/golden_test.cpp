@@ -449,7 +449,8 @@ std::string writeRefused(const Refusal& refusal, const std::string& directory) {
         fs::create_directories(directory + "/refused/nodes");
         writeFile(directory + "/refused/generation_id", "1\n");
         // Names linked to a few files: making 65536 files takes seconds, naming them does not.
-        for (unsigned long entry = 0; entry < std::stoul(text); ++entry) {
+        const unsigned long count = std::stoul(text);
+        for (unsigned long entry = 0; entry < count; ++entry) {
             const std::string file = directory + "/entry" + std::to_string(entry / 4096);
             if (entry % 4096 == 0) {
                 writeFile(file, "");
@@ -472,19 +473,20 @@ std::string writeRefused(const Refusal& refusal, const std::string& directory) {
 }
 
 // kfdtopo on an input kfdsim refuses: the loader's one line, then the failed open; nothing on
-// stdout. A path row's message starting with '/' names a file inside the topology.
+// stdout. A message starting with '/' names a file inside the topology.
 TEST_P(Refused, LoaderLineThenFailedOpen) {
     const Refusal& refusal = GetParam();
     std::string topology = refusal.input;
-    std::string named = refusal.input + (refusal.message[0] == '/' ? "" : ": ");
+    std::string named = refusal.input;
     std::string directory(testDataDir);
     if (refusal.kind != "path") {
         char pattern[] = "/tmp/kfdtopo-refused-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory = pattern;
-        named = writeRefused(refusal, directory) + (refusal.message[0] == '/' ? "" : ": ");
+        named = writeRefused(refusal, directory);
         topology = refusal.kind == "fixture" ? "refused.json" : "refused";
     }
+    named += refusal.message[0] == '/' ? "" : ": ";
     const ProcessResult result =
         runCase("kfdtopo", topology, {}, environmentOf(GoldenCase{}), directory);
     if (directory != testDataDir) {
