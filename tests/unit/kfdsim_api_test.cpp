@@ -175,8 +175,8 @@ std::pair<std::string, int> openAsUser(const std::string& topology) {
     return {err, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
-// A captured tree copied with a part its reader may not read: the open fails with the
-// system's error for that part.
+// A small tree with one part its reader may not read: the open fails with the system's error
+// for that part.
 TEST(KfdsimApi, TreeItsUserCannotReadIsRefused) {
     const struct {
         const char* unreadable;
